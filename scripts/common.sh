@@ -1,0 +1,39 @@
+# Shared by run.sh and test.sh: Debian packages and the build.
+
+VX310_PACKAGES=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev libqt6sql6-sqlite
+    libmodbus-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    fonts-wqy-microhei
+    xvfb xauth
+    mbpoll
+)
+
+vx310_missing_packages() {
+    local p
+    for p in "${VX310_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+    done
+}
+
+# Installs what is missing when run as root; otherwise names the command and stops.
+vx310_ensure_packages() {
+    local missing
+    missing=$(vx310_missing_packages | tr '\n' ' ')
+    [ -z "${missing// /}" ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages. Install them with:" >&2
+        echo "  sudo apt-get update && sudo apt-get install -y $missing" >&2
+        exit 1
+    fi
+    echo "Installing Debian packages: $missing"
+    apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+}
+
+vx310_build() {
+    local preset=${1:-default}
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$(nproc)"
+}
