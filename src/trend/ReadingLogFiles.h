@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace trend {
+
+inline constexpr int kValueColumns = 26;
+inline constexpr int kReadingLogBusyTimeoutMs = 250;
+
+/// Where the reading log lives: <data>/JetR/Rdatabj.db under the writable generic data folder.
+QString readingLogPath();
+
+/// CREATE TABLE text of the snapshot table: w_id, w_date, w_time, w_v0 .. w_v25, in that order.
+QString pvDataSchema();
+
+/// CREATE TABLE text of the one-row control table.
+QString slVoidSchema();
+
+/// INSERT text of the control row that a new log starts with: no snapshot yet, the given month.
+QString slVoidFirstRow(int month);
+
+/// Opens the existing reading log on its own named connection; never creates the file.
+bool openReadingLog(const QString& connectionName);
+
+/// As above for a log at an explicit path.
+bool openReadingLog(const QString& connectionName, const QString& path);
+
+} // namespace trend
