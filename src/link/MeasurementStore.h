@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace link {
+namespace meterlink {
 
 /// Slots of PortSet that carry a meaning.
 enum PortSetSlot : int {
@@ -39,4 +39,4 @@ struct SharedState {
     std::int16_t yFullScale = 0;
 };
 
-} // namespace link
+} // namespace meterlink

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace link {
+namespace meterlink {
 
 /// The meter-access library, loaded at run time by name and called through its seven operations.
 /// A missing library or symbol makes each call fail the way a failed call does.
@@ -61,4 +61,4 @@ class MeterAccess {
     WriteFn m_write = nullptr;
 };
 
-} // namespace link
+} // namespace meterlink

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QColor>
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace monitor {
+
+enum class TextForm { Fixed, General };
+
+/// One live reading label of the readings band and its caption.
+struct ReadingLayout {
+    int index;        ///< D_3W index, also the LiveVal slot it shows
+    const char* caption;
+    int captionIndex; ///< Label1 index of the caption
+    QRgb captionColour;
+    int left;         ///< twips within the readings band
+    int top;
+    TextForm form;
+};
+
+inline constexpr int kReadingCount = 16;
+inline constexpr int kReadingWidth = 1500;
+inline constexpr int kWideReadingWidth = 4050;
+inline constexpr int kReadingHeight = 285;
+
+extern const std::array<ReadingLayout, kReadingCount> kReadings;
+
+inline constexpr QRgb kReadingBackground = 0xFFFFC0FF;  // 255, 192, 255
+inline constexpr QRgb kClockBackground = 0xFF80FF80;    // 128, 255, 128
+inline constexpr QRgb kAlarmOnBackground = 0xFFFFC0C0;  // 255, 192, 192
+inline constexpr QRgb kAlarmOffBackground = 0xFFC0FFFF; // 192, 255, 255
+inline constexpr QRgb kAlarmCaptionColour = 0xFFFF00FF; // 255, 0, 255
+inline constexpr int kRulerMarkedReadings = 11;         ///< D_3W 0..10 follow the ruler
+
+/// Caption i (0 = bottom, 5 = top) of the value axis for a full scale.
+QString axisCaption(std::int16_t yFullScale, int i);
+
+/// Text and background of an alarm label (alarm 0 or 1) for a relay state.
+struct AlarmLook {
+    QString text;
+    QRgb background;
+};
+AlarmLook alarmLook(int alarm, std::int32_t coil);
+
+/// Text of a reading in its form; empty when the value has no text (NaN, infinity).
+std::optional<QString> readingText(float value, TextForm form);
+
+/// The clock's date "mm-dd-yyyy" and time "hh:mm:ss", whatever the regional settings.
+QString clockDate(const QDateTime& now);
+QString clockTime(const QDateTime& now);
+
+inline constexpr int kFullScaleMin = 1;
+inline constexpr int kFullScaleMax = 12000;
+
+/// The full scale an entry of the full-scale editor applies, or empty when it is refused.
+std::optional<std::int16_t> fullScaleFromEntry(const QString& entry);
+
+} // namespace monitor

@@ -1,0 +1,564 @@
+#include "monitor/ssqx.h"
+
+#include "common/DayNumber.h"
+#include "common/NumberText.h"
+#include "common/Twips.h"
+#include "config/CONFIG1.h"
+#include "link/LinkPanel.h"
+#include "link/Met1.h"
+#include "monitor/LiveDisplay.h"
+#include "trend/ReadingLogFiles.h"
+#include "trend/ReadingLogSql.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace monitor {
+
+using common::px;
+using common::twipsRect;
+
+namespace {
+constexpr int kClientWidth = 15360;
+constexpr int kClientHeight = 11520;
+constexpr int kDisplayIntervalMs = 200;
+constexpr int kRedrawIntervalMs = 1000;
+constexpr int kClockIntervalMs = 1000;
+constexpr int kPrintIntervalMs = 1000;
+constexpr int kPrintTickCycle = 3;
+constexpr int kRulerMin = -1;
+constexpr int kRulerMax = 12001;
+constexpr int kChartLeft = 1620;
+constexpr int kChartTop = 2310;
+constexpr int kTimeCaptionStep = 1500;
+constexpr int kTimeCaptionCount = 9;
+constexpr int kLiveRenewPointsPerZoom = 20;
+
+void setBackground(QWidget* widget, QRgb colour) {
+    if (widget == nullptr) {
+        return;
+    }
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgb(colour));
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+void setTextColour(QWidget* widget, QRgb colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, QColor::fromRgb(colour));
+    widget->setPalette(palette);
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, QRect where) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(where);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption,
+                        QRect where) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(where);
+    button->setAutoDefault(false);
+    return button;
+}
+
+template <typename Array> void setLabelText(Array& labels, int index, const QString& text) {
+    if (QLabel* label = labels.value(index, nullptr)) {
+        label->setText(text);
+    }
+}
+
+void endProcessNow() {
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+} // namespace
+
+ssqx::ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget* parent)
+    : QWidget(parent), m_state(state), m_meter(meter), m_endProcess(endProcessNow) {
+    setObjectName(QStringLiteral("ssqx"));
+    setWindowTitle(QStringLiteral("VX310 三相多功能表"));
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+
+    linkPanel = new meterlink::LinkPanel(this, m_state, m_meter);
+    Label1.set(0, linkPanel->Label1[0]);
+    Label1.set(1, linkPanel->Label1[1]);
+
+    buildReadingsBand();
+    buildAxisColumn();
+    buildChart();
+    buildFunctionColumn();
+    buildCommandBar();
+    buildStatusLabels();
+    linkPanel->setConfigButton(Command21);
+
+    Timer1.setInterval(kDisplayIntervalMs);
+    Timer2.setInterval(kRedrawIntervalMs);
+    Timer3.setInterval(kClockIntervalMs);
+    Timer4.setInterval(kPrintIntervalMs);
+    connect(&Timer1, &QTimer::timeout, this, &ssqx::Timer1_Timer);
+    connect(&Timer2, &QTimer::timeout, this, &ssqx::Timer2_Timer);
+    connect(&Timer3, &QTimer::timeout, this, &ssqx::Timer3_Timer);
+    connect(&Timer4, &QTimer::timeout, this, &ssqx::Timer4_Timer);
+
+    // Function keys reach the window whichever control has the focus.
+    qApp->installEventFilter(this);
+}
+
+ssqx::~ssqx() {
+    qApp->removeEventFilter(this);
+    closeDatabase();
+}
+
+void ssqx::buildReadingsBand() {
+    Frame4 = new QGroupBox(QStringLiteral("真有效值测量"), this);
+    Frame4->setObjectName(QStringLiteral("Frame4"));
+    Frame4->setGeometry(twipsRect(-30, 630, 15315, 1335));
+    setTextColour(Frame4, qRgb(0, 0, 255));
+
+    for (const ReadingLayout& reading : kReadings) {
+        const int width = reading.index == 14 ? kWideReadingWidth : kReadingWidth;
+        auto* value = makeLabel(Frame4, QStringLiteral("D_3W_%1").arg(reading.index), QString(),
+                                twipsRect(reading.left, reading.top, width, kReadingHeight));
+        value->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        value->setAlignment(Qt::AlignCenter);
+        setTextColour(value, qRgb(0, 0, 0));
+        setBackground(value, kReadingBackground);
+        D_3W.set(reading.index, value);
+
+        constexpr int kCaptionWidth = 1020;
+        auto* caption = makeLabel(
+            Frame4, QStringLiteral("Label1_%1").arg(reading.captionIndex),
+            QString::fromUtf8(reading.caption),
+            twipsRect(reading.left - kCaptionWidth - 30, reading.top, kCaptionWidth, kReadingHeight));
+        caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        setTextColour(caption, reading.captionColour);
+        Label1.set(reading.captionIndex, caption);
+    }
+}
+
+void ssqx::buildAxisColumn() {
+    Frame2_0 = new QGroupBox(this);
+    Frame2_0->setObjectName(QStringLiteral("Frame2_0"));
+    Frame2_0->setGeometry(twipsRect(60, 2010, 1275, 7845));
+
+    const int tops[] = {6390, 5160, 3900, 2670, 1440, 210};
+    for (int i = 0; i < 6; ++i) {
+        auto* label = makeLabel(Frame2_0, QStringLiteral("Label5_%1").arg(i),
+                                QString::number((i + 1) * 100), twipsRect(90, tops[i], 1080, 285));
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        setTextColour(label, qRgb(255, 0, 0));
+        label->installEventFilter(this);
+        Label5.set(i, label);
+    }
+    Label9 = makeLabel(Frame2_0, QStringLiteral("Label9"), QStringLiteral("Y刻度"),
+                       twipsRect(90, 660, 495, 225));
+    YKD = new QLineEdit(Frame2_0);
+    YKD->setObjectName(QStringLiteral("YKD"));
+    YKD->setGeometry(twipsRect(540, 630, 615, 285));
+    Command26 = makeButton(Frame2_0, "Command26", QStringLiteral("修改Y刻度"),
+                           twipsRect(120, 990, 1065, 315));
+    connect(Command26, &QPushButton::clicked, this, &ssqx::Command26_Click);
+    showFullScaleEditor(false);
+}
+
+void ssqx::buildChart() {
+    pt0 = new QFrame(this);
+    pt0->setObjectName(QStringLiteral("pt0"));
+    pt = new QWidget(pt0);
+    pt->setObjectName(QStringLiteral("pt"));
+    setBackground(pt0, qRgb(255, 255, 255));
+    setBackground(pt, qRgb(192, 255, 192));
+
+    hc = new QSlider(Qt::Horizontal, this);
+    hc->setObjectName(QStringLiteral("hc"));
+    hc->setRange(kRulerMin, kRulerMax);
+    hc->setGeometry(px(kChartLeft), px(kChartTop) - 21, px(12010), 20);
+
+    const int captionTop = kChartTop + 7510 + 15;
+    constexpr int kCaptionWidth = 1200;
+    for (int i = 0; i < kTimeCaptionCount; ++i) {
+        const int centre = kChartLeft + kTimeCaptionStep * i;
+        auto* date = makeLabel(this, QStringLiteral("Label7_%1").arg(i), QStringLiteral("2001/07/19"),
+                               twipsRect(centre - kCaptionWidth / 2, captionTop, kCaptionWidth, 240));
+        auto* time = makeLabel(this, QStringLiteral("Label4_%1").arg(i), QStringLiteral("00:00:00"),
+                               twipsRect(centre - kCaptionWidth / 2, captionTop + 240, kCaptionWidth, 240));
+        date->setAlignment(Qt::AlignCenter);
+        time->setAlignment(Qt::AlignCenter);
+        Label7.set(i, date);
+        Label4.set(i, time);
+    }
+}
+
+void ssqx::buildFunctionColumn() {
+    Frame3 = new QGroupBox(QStringLiteral("功能"), this);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    Frame3->setGeometry(twipsRect(13920, 2130, 1395, 7695));
+
+    constexpr int kLeft = 150;
+    constexpr int kWidth = 1095;
+    constexpr int kHeight = 405;
+    constexpr int kPitch = 1110;
+    constexpr int kFirstTop = 330;
+    const auto at = [&](int row) { return twipsRect(kLeft, kFirstTop + row * kPitch, kWidth, kHeight); };
+    Command4 = makeButton(Frame3, "Command4", QStringLiteral("F1 缩小"), at(0));
+    Command3 = makeButton(Frame3, "Command3", QStringLiteral("F2 放大"), at(1));
+    Command2 = makeButton(Frame3, "Command2", QStringLiteral("F3 打印"), at(2));
+    Command5 = makeButton(Frame3, "Command5", QStringLiteral("F4 标尺"), at(3));
+    Command6 = makeButton(Frame3, "Command6", QStringLiteral("F5 选择"), at(4));
+    Command7 = makeButton(Frame3, "Command7", QStringLiteral("F6 左移"), at(5));
+    Command8 = makeButton(Frame3, "Command8", QStringLiteral("F7 右移"), at(6));
+    Command2->setEnabled(false);
+    Command6->setEnabled(false);
+    connect(Command4, &QPushButton::clicked, this, &ssqx::Command4_Click);
+    connect(Command3, &QPushButton::clicked, this, &ssqx::Command3_Click);
+    connect(Command2, &QPushButton::clicked, this, &ssqx::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &ssqx::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &ssqx::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &ssqx::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &ssqx::Command8_Click);
+}
+
+void ssqx::buildCommandBar() {
+    Frame1 = new QGroupBox(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(twipsRect(5670, 10680, 9525, 705));
+    Command21 = makeButton(Frame1, "Command21", QStringLiteral("参数设置"),
+                           twipsRect(180, 180, 1095, 405));
+    Command21->setEnabled(false);
+    Command1 = makeButton(Frame1, "Command1", QStringLiteral("退出"),
+                          twipsRect(8250, 180, 1095, 405));
+    connect(Command21, &QPushButton::clicked, this, &ssqx::Command21_Click);
+    connect(Command1, &QPushButton::clicked, this, &ssqx::Command1_Click);
+}
+
+void ssqx::buildStatusLabels() {
+    const QFont arial(QStringLiteral("Arial"), 9);
+    auto* date = makeLabel(this, QStringLiteral("Label2_9"), QStringLiteral("2001-03-12"),
+                           twipsRect(12750, 30, 1245, 285));
+    auto* time = makeLabel(this, QStringLiteral("Label2_10"), QStringLiteral("18：42：00"),
+                           twipsRect(14010, 30, 1305, 285));
+    for (QLabel* label : {date, time}) {
+        label->setFont(arial);
+        label->setAlignment(Qt::AlignCenter);
+        setTextColour(label, qRgb(255, 0, 0));
+        setBackground(label, kClockBackground);
+    }
+    Label2.set(9, date);
+    Label2.set(10, time);
+
+    modelCaption = makeLabel(this, QStringLiteral("modelCaption"), QStringLiteral("型号"),
+                             twipsRect(13800, 390, 570, 285));
+    modelCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* model = makeLabel(this, QStringLiteral("D_3W_25"), QString(),
+                            twipsRect(14400, 390, 750, 285));
+    model->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    model->setAlignment(Qt::AlignCenter);
+    setBackground(model, kReadingBackground);
+    D_3W.set(25, model);
+
+    for (int i = 0; i < 2; ++i) {
+        auto* alarm = makeLabel(this, QStringLiteral("D_2R_%1").arg(i), QString(),
+                                twipsRect(i == 0 ? 210 : 1320, 10830, 1005, 285));
+        alarm->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        alarm->setAlignment(Qt::AlignCenter);
+        setBackground(alarm, kAlarmOffBackground);
+        alarm->installEventFilter(this);
+        D_2R.set(i, alarm);
+    }
+    Label10 = makeLabel(this, QStringLiteral("Label10"), QStringLiteral("报警状态"),
+                        twipsRect(210, 11145, 2115, 255));
+    Label10->setAlignment(Qt::AlignCenter);
+    setTextColour(Label10, kAlarmCaptionColour);
+}
+
+void ssqx::setAcquisition(meterlink::Met1* met1) { linkPanel->setAcquisition(met1); }
+
+void ssqx::showFullScaleEditor(bool shown) {
+    Label9->setVisible(shown);
+    YKD->setVisible(shown);
+    Command26->setVisible(shown);
+}
+
+void ssqx::Form_Load() {
+    m_state.yFullScale = trend::kFullScaleAtLoad;
+    linkPanel->setDefaults();
+    view.atOldest = false;
+    m_state.mainWindowLoaded = true;
+    view.scrollSteps = 0;
+    hc->setEnabled(false);
+    Command3->setEnabled(false);
+    Command7->setEnabled(false);
+    for (int i = 1; i <= 321; ++i) {
+        trendBuffer.gapMark.set(i, 0);
+    }
+    view.zoomLevel = 1;
+
+    if (trend::openReadingLog(QString::fromLatin1(kConnectionName))) {
+        if (const auto newest = readNewestRecord()) {
+            view.newestRecord = *newest;
+        }
+    }
+
+    view.windowLength = trend::kLiveWindowLength;
+    view.windowEnd = view.newestRecord;
+    view.viewEnd = trend::kLiveWindowLength;
+    closeLocked = true;
+    pt0->setGeometry(twipsRect(kChartLeft, kChartTop, 12010, 7510));
+    pt->setGeometry(twipsRect(0, 0, 12008, 7508));
+    view.rulerOn = false;
+    hc->setFocusPolicy(Qt::ClickFocus);
+    hc->setValue(0);
+    loadHistory();
+    redrawTrend();
+
+    Timer1.start();
+    Timer2.start();
+    Timer3.start();
+}
+
+std::optional<std::int32_t> ssqx::readNewestRecord() {
+    QSqlDatabase db = QSqlDatabase::database(QString::fromLatin1(kConnectionName), false);
+    if (!db.isOpen()) {
+        return std::nullopt;
+    }
+    QSqlQuery query(db);
+    if (!query.exec(QString::fromLatin1(trend::kSelectControlRow)) || !query.next()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const double lastId = query.value(0).toDouble(&ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return common::roundToInt32(lastId);
+}
+
+void ssqx::closeDatabase() {
+    const QString name = QString::fromLatin1(kConnectionName);
+    if (!QSqlDatabase::contains(name)) {
+        return;
+    }
+    QSqlDatabase::database(name, false).close();
+    QSqlDatabase::removeDatabase(name);
+}
+
+void ssqx::Timer1_Timer() {
+    const auto& store = m_state.store;
+    if (!view.rulerOn) {
+        setBackground(Label2.value(9, nullptr), kClockBackground);
+        setBackground(Label2.value(10, nullptr), kClockBackground);
+        for (int i = 0; i < kRulerMarkedReadings; ++i) {
+            setBackground(D_3W.value(i, nullptr), kReadingBackground);
+        }
+    }
+    for (int i = 0; i < 6; ++i) {
+        setLabelText(Label5, i, axisCaption(m_state.yFullScale, i));
+    }
+    if (m_state.newRecordReady) {
+        extendTrendLive();
+    }
+    for (const ReadingLayout& reading : kReadings) {
+        if (const auto value = store.LiveVal.get(reading.index)) {
+            if (const auto text = readingText(*value, reading.form)) {
+                setLabelText(D_3W, reading.index, *text);
+            }
+        }
+    }
+    for (int alarm = 0; alarm < 2; ++alarm) {
+        if (const auto coil = store.AlarmCoil.get(alarm)) {
+            const AlarmLook look = alarmLook(alarm, *coil);
+            setLabelText(D_2R, alarm, look.text);
+            setBackground(D_2R.value(alarm, nullptr), look.background);
+        }
+    }
+}
+
+void ssqx::extendTrendLive() {
+    const int renewAt = kLiveRenewPointsPerZoom * view.zoomLevel + trend::kLiveWindowLength;
+    view.viewEnd = static_cast<std::int16_t>(view.viewEnd + 1);
+    // A zoom change can move the renewal point below the current end; renew then too, or the
+    // window would grow past the buffer and the chart would stop following the meter.
+    if (view.viewEnd >= renewAt) {
+        trendBuffer.clearTrendBuffer();
+        if (const auto newest = readNewestRecord()) {
+            view.newestRecord = *newest;
+        }
+        view.windowEnd = view.newestRecord;
+        view.windowLength = trend::kLiveWindowLength;
+        view.viewEnd = trend::kLiveWindowLength;
+        loadHistory();
+        redrawTrend();
+    }
+    const int at = view.viewEnd;
+    for (int c = 0; c < trend::kDrawnChannels; ++c) {
+        if (const auto live = m_state.store.LiveVal.get(c)) {
+            trendBuffer.setValue(c, at, *live);
+        }
+    }
+    const QDateTime now = common::clockNow();
+    trendBuffer.trendDate.set(at, common::dateSerial(now.date()));
+    trendBuffer.trendTime.set(at, common::timeSerial(now.time()));
+    m_state.newRecordReady = false;
+    redrawTrend();
+}
+
+// The history query and the drawing of the chart come with the trend view.
+void ssqx::loadHistory() {}
+
+void ssqx::redrawTrend() { pt->update(); }
+
+void ssqx::Timer2_Timer() { redrawTrend(); }
+
+void ssqx::Timer3_Timer() {
+    if (const auto model = m_state.store.MeterReg.get(meterlink::kModelCodeSlot)) {
+        if (const auto text = common::generalForm(*model)) {
+            setLabelText(D_3W, 25, *text);
+        }
+    }
+    if (!view.rulerOn) {
+        const QDateTime now = common::clockNow();
+        setLabelText(Label2, 9, clockDate(now));
+        setLabelText(Label2, 10, clockTime(now));
+    }
+}
+
+// Nothing starts the print routine: it counts its ticks and gives up when no print is asked for.
+void ssqx::Timer4_Timer() {
+    if (++m_printTicks < kPrintTickCycle) {
+        return;
+    }
+    m_printTicks = 0;
+    printRequest = false;
+    Timer4.stop();
+}
+
+void ssqx::Command1_Click() {
+    closeDatabase();
+    closeLocked = false;
+    close();
+    m_endProcess();
+}
+
+void ssqx::Command2_Click() {}
+
+// Zoom, ruler and history steps come with the trend navigation.
+void ssqx::Command3_Click() {}
+void ssqx::Command4_Click() {}
+void ssqx::Command5_Click() {}
+void ssqx::Command6_Click() {}
+void ssqx::Command7_Click() {}
+void ssqx::Command8_Click() {}
+
+void ssqx::Command21_Click() {
+    hide();
+    auto* window = new config::CONFIG1(m_state, m_meter, this);
+    window->show();
+}
+
+void ssqx::Command26_Click() {
+    if (const auto fullScale = fullScaleFromEntry(YKD->text())) {
+        m_state.yFullScale = *fullScale;
+        showFullScaleEditor(false);
+    }
+}
+
+void ssqx::Label5_DblClick() { showFullScaleEditor(true); }
+
+void ssqx::D_2R_Click() {}
+
+void ssqx::closeEvent(QCloseEvent* event) {
+    // A refused close leaves the connection, the flag and the timers as they were.
+    if (closeLocked) {
+        event->ignore();
+        return;
+    }
+    closeDatabase();
+    m_state.mainWindowLoaded = false;
+    event->accept();
+}
+
+bool ssqx::handleKey(int key) {
+    switch (key) {
+    case Qt::Key_F2:
+        if (view.zoomLevel > 1) {
+            Command3_Click();
+        }
+        return true;
+    case Qt::Key_F1:
+        if (view.zoomLevel < 4) {
+            Command4_Click();
+        }
+        return true;
+    case Qt::Key_F6:
+        if (view.scrollSteps > 0) {
+            Command7_Click();
+        }
+        return true;
+    case Qt::Key_F7:
+        if (!view.atOldest) {
+            Command8_Click();
+        }
+        return true;
+    case Qt::Key_F4:
+        Command5_Click();
+        return true;
+    case Qt::Key_F3:
+        Command2_Click();
+        return true;
+    case Qt::Key_Escape:
+        Command1_Click();
+        return true;
+    case Qt::Key_F5:
+        Command6_Click();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ssqx::keyPressEvent(QKeyEvent* event) {
+    if (!handleKey(event->key())) {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+bool ssqx::eventFilter(QObject* watched, QEvent* event) {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || (widget != this && !isAncestorOf(widget))) {
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        return handleKey(static_cast<QKeyEvent*>(event)->key());
+    }
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        for (int i = 0; i < 6; ++i) {
+            if (watched == Label5.value(i, nullptr)) {
+                Label5_DblClick();
+                return true;
+            }
+        }
+    }
+    if (event->type() == QEvent::MouseButtonRelease &&
+        (watched == D_2R.value(0, nullptr) || watched == D_2R.value(1, nullptr))) {
+        D_2R_Click();
+    }
+    return false;
+}
+
+} // namespace monitor

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "common/BoundedArray.h"
+#include "link/MeasurementStore.h"
+#include "link/MeterAccess.h"
+#include "trend/TrendState.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+
+namespace meterlink {
+class LinkPanel;
+class Met1;
+} // namespace meterlink
+
+namespace monitor {
+
+/// The main window "VX310 三相多功能表": link panel, live readings, alarms, clock, trend chart and
+/// its function column.
+class ssqx : public QWidget {
+    Q_OBJECT
+
+  public:
+    static constexpr const char* kConnectionName = "ssqx";
+
+    ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget* parent = nullptr);
+    ~ssqx() override;
+
+    /// The load: link panel defaults, database, history window, then the window's timers.
+    void Form_Load();
+
+    void setAcquisition(meterlink::Met1* met1);
+    /// How "退出" ends the process (tests replace it).
+    void setEndProcess(std::function<void()> endProcess) { m_endProcess = std::move(endProcess); }
+
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Command7_Click();
+    void Command8_Click();
+    void Command21_Click();
+    void Command26_Click();
+    void Label5_DblClick();
+    void D_2R_Click();
+
+    /// The trend's live extension: append the live values at viewEnd and clear newRecordReady.
+    void extendTrendLive();
+    /// Fills the trend buffer with the history window ending at windowEnd.
+    void loadHistory();
+    /// Clear the chart, drawGrid, applyZoom, drawTrend.
+    void redrawTrend();
+
+    bool closeLocked = false;
+    bool printRequest = false;
+    trend::TrendBuffer trendBuffer;
+    trend::TrendView view;
+
+    QGroupBox* Frame4 = nullptr;
+    common::BoundedArray<QLabel*, 0, 25> D_3W;
+    common::BoundedArray<QLabel*, 0, 17> Label1;
+    QLabel* modelCaption = nullptr;
+    QGroupBox* Frame2_0 = nullptr;
+    common::BoundedArray<QLabel*, 0, 5> Label5;
+    QLabel* Label9 = nullptr;
+    QLineEdit* YKD = nullptr;
+    QPushButton* Command26 = nullptr;
+    QWidget* pt0 = nullptr;
+    QWidget* pt = nullptr;
+    QSlider* hc = nullptr;
+    common::BoundedArray<QLabel*, 0, 8> Label7;
+    common::BoundedArray<QLabel*, 0, 8> Label4;
+    QGroupBox* Frame3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QPushButton* Command6 = nullptr;
+    QPushButton* Command7 = nullptr;
+    QPushButton* Command8 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QPushButton* Command21 = nullptr;
+    QPushButton* Command1 = nullptr;
+    common::BoundedArray<QLabel*, 9, 10> Label2;
+    common::BoundedArray<QLabel*, 0, 1> D_2R;
+    QLabel* Label10 = nullptr;
+    meterlink::LinkPanel* linkPanel = nullptr;
+
+    QTimer Timer1;
+    QTimer Timer2;
+    QTimer Timer3;
+    QTimer Timer4;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildReadingsBand();
+    void buildAxisColumn();
+    void buildChart();
+    void buildFunctionColumn();
+    void buildCommandBar();
+    void buildStatusLabels();
+    /// Handles a function key or Esc; false when the key is not one of the window's.
+    bool handleKey(int key);
+    void closeDatabase();
+    std::optional<std::int32_t> readNewestRecord();
+    void showFullScaleEditor(bool shown);
+
+    meterlink::SharedState& m_state;
+    meterlink::MeterAccess& m_meter;
+    std::function<void()> m_endProcess;
+    int m_printTicks = 0;
+};
+
+} // namespace monitor
