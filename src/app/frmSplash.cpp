@@ -32,6 +32,9 @@ frmSplash::frmSplash(std::function<void()> handOver)
     text.setColor(QPalette::WindowText, Qt::white);
     Label1->setPalette(text);
 
+    // The hand-over comes 1.5 s after the splash: coarse timers could drift by 5% a tick.
+    Timer2.setTimerType(Qt::PreciseTimer);
+    Timer1.setTimerType(Qt::PreciseTimer);
     Timer2.setInterval(kCountIntervalMs);
     Timer1.setInterval(kHandOverIntervalMs);
     connect(&Timer2, &QTimer::timeout, this, &frmSplash::Timer2_Timer);

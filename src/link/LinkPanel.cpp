@@ -54,7 +54,8 @@ LinkPanel::LinkPanel(QWidget* host, SharedState& state, MeterAccess& meter)
     Combo1 = makeList(Frame6, "Combo1");
     Combo1->setGeometry(twipsRect(870, 225, 990, 330));
 
-    Frame5[0] = makeFrame(host, "Frame5_0", QStringLiteral("模块地址"), twipsRect(2070, 0, 1950, 615));
+    Frame5[0] =
+        makeFrame(host, "Frame5_0", QStringLiteral("模块地址"), twipsRect(2070, 0, 1950, 615));
     Label1[1] = new QLabel(QStringLiteral("模块地址"), Frame5[0]);
     Label1[1]->setObjectName(QStringLiteral("Label1_1"));
     Label1[1]->setGeometry(twipsRect(90, 270, 780, 270));
@@ -72,7 +73,8 @@ LinkPanel::LinkPanel(QWidget* host, SharedState& state, MeterAccess& meter)
         baudGroup->addButton(Option1[i], i);
     }
 
-    Frame5[1] = makeFrame(host, "Frame5_1", QStringLiteral("校验方式"), twipsRect(7140, 0, 3270, 615));
+    Frame5[1] =
+        makeFrame(host, "Frame5_1", QStringLiteral("校验方式"), twipsRect(7140, 0, 3270, 615));
     auto* parityGroup = new QButtonGroup(this);
     const QString parities[] = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
                                 QStringLiteral("偶校验")};

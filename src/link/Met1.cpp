@@ -46,8 +46,8 @@ void Met1::Timer1_Timer() {
     m_yield();
     readFloatBlock(17, 8);
     m_yield();
-    store.MeterReg.set(kModelCodeSlot,
-                       static_cast<float>(m_meter.Get_3X_D1(port(), address(), kModelCodeRegister)));
+    store.MeterReg.set(kModelCodeSlot, static_cast<float>(m_meter.Get_3X_D1(port(), address(),
+                                                                            kModelCodeRegister)));
     for (int i = 0; i < kAlarmCount; ++i) {
         store.AlarmCoil.set(i, m_meter.Get_0X_Bit1(port(), address(), i + 1));
         m_yield();

@@ -9,8 +9,8 @@ namespace {
 constexpr std::int32_t kOpenFailed = -1;
 
 QString besideExecutable() {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(
-        MeterAccess::kLibraryName));
+    return QDir(QCoreApplication::applicationDirPath())
+        .filePath(QString::fromLatin1(MeterAccess::kLibraryName));
 }
 } // namespace
 
@@ -45,8 +45,7 @@ std::int32_t MeterAccess::ClosePort_Modbus(std::int32_t port) {
     return m_close ? m_close(port) : 0;
 }
 
-std::int32_t MeterAccess::Get_0X_Bit1(std::int32_t port, std::int32_t address,
-                                      std::int32_t coil) {
+std::int32_t MeterAccess::Get_0X_Bit1(std::int32_t port, std::int32_t address, std::int32_t coil) {
     return m_bit ? m_bit(port, address, coil) : 0;
 }
 

@@ -48,7 +48,9 @@ std::optional<QString> readingText(float value, TextForm form) {
     return form == TextForm::Fixed ? common::fixedForm(value) : common::generalForm(value);
 }
 
-QString clockDate(const QDateTime& now) { return now.date().toString(QStringLiteral("MM-dd-yyyy")); }
+QString clockDate(const QDateTime& now) {
+    return now.date().toString(QStringLiteral("MM-dd-yyyy"));
+}
 
 QString clockTime(const QDateTime& now) { return now.time().toString(QStringLiteral("HH:mm:ss")); }
 

@@ -14,11 +14,11 @@ enum class TextForm { Fixed, General };
 
 /// One live reading label of the readings band and its caption.
 struct ReadingLayout {
-    int index;        ///< D_3W index, also the LiveVal slot it shows
+    int index; ///< D_3W index, also the LiveVal slot it shows
     const char* caption;
     int captionIndex; ///< Label1 index of the caption
     QRgb captionColour;
-    int left;         ///< twips within the readings band
+    int left; ///< twips within the readings band
     int top;
     TextForm form;
 };

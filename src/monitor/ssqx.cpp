@@ -68,8 +68,7 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, QRe
     return label;
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption,
-                        QRect where) {
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect where) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(where);
@@ -142,10 +141,10 @@ void ssqx::buildReadingsBand() {
         D_3W.set(reading.index, value);
 
         constexpr int kCaptionWidth = 1020;
-        auto* caption = makeLabel(
-            Frame4, QStringLiteral("Label1_%1").arg(reading.captionIndex),
-            QString::fromUtf8(reading.caption),
-            twipsRect(reading.left - kCaptionWidth - 30, reading.top, kCaptionWidth, kReadingHeight));
+        auto* caption = makeLabel(Frame4, QStringLiteral("Label1_%1").arg(reading.captionIndex),
+                                  QString::fromUtf8(reading.caption),
+                                  twipsRect(reading.left - kCaptionWidth - 30, reading.top,
+                                            kCaptionWidth, kReadingHeight));
         caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(caption, reading.captionColour);
         Label1.set(reading.captionIndex, caption);
@@ -194,10 +193,12 @@ void ssqx::buildChart() {
     constexpr int kCaptionWidth = 1200;
     for (int i = 0; i < kTimeCaptionCount; ++i) {
         const int centre = kChartLeft + kTimeCaptionStep * i;
-        auto* date = makeLabel(this, QStringLiteral("Label7_%1").arg(i), QStringLiteral("2001/07/19"),
-                               twipsRect(centre - kCaptionWidth / 2, captionTop, kCaptionWidth, 240));
-        auto* time = makeLabel(this, QStringLiteral("Label4_%1").arg(i), QStringLiteral("00:00:00"),
-                               twipsRect(centre - kCaptionWidth / 2, captionTop + 240, kCaptionWidth, 240));
+        auto* date =
+            makeLabel(this, QStringLiteral("Label7_%1").arg(i), QStringLiteral("2001/07/19"),
+                      twipsRect(centre - kCaptionWidth / 2, captionTop, kCaptionWidth, 240));
+        auto* time =
+            makeLabel(this, QStringLiteral("Label4_%1").arg(i), QStringLiteral("00:00:00"),
+                      twipsRect(centre - kCaptionWidth / 2, captionTop + 240, kCaptionWidth, 240));
         date->setAlignment(Qt::AlignCenter);
         time->setAlignment(Qt::AlignCenter);
         Label7.set(i, date);
@@ -215,7 +216,9 @@ void ssqx::buildFunctionColumn() {
     constexpr int kHeight = 405;
     constexpr int kPitch = 1110;
     constexpr int kFirstTop = 330;
-    const auto at = [&](int row) { return twipsRect(kLeft, kFirstTop + row * kPitch, kWidth, kHeight); };
+    const auto at = [&](int row) {
+        return twipsRect(kLeft, kFirstTop + row * kPitch, kWidth, kHeight);
+    };
     Command4 = makeButton(Frame3, "Command4", QStringLiteral("F1 缩小"), at(0));
     Command3 = makeButton(Frame3, "Command3", QStringLiteral("F2 放大"), at(1));
     Command2 = makeButton(Frame3, "Command2", QStringLiteral("F3 打印"), at(2));
@@ -238,11 +241,11 @@ void ssqx::buildCommandBar() {
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(twipsRect(5670, 10680, 9525, 705));
-    Command21 = makeButton(Frame1, "Command21", QStringLiteral("参数设置"),
-                           twipsRect(180, 180, 1095, 405));
+    Command21 =
+        makeButton(Frame1, "Command21", QStringLiteral("参数设置"), twipsRect(180, 180, 1095, 405));
     Command21->setEnabled(false);
-    Command1 = makeButton(Frame1, "Command1", QStringLiteral("退出"),
-                          twipsRect(8250, 180, 1095, 405));
+    Command1 =
+        makeButton(Frame1, "Command1", QStringLiteral("退出"), twipsRect(8250, 180, 1095, 405));
     connect(Command21, &QPushButton::clicked, this, &ssqx::Command21_Click);
     connect(Command1, &QPushButton::clicked, this, &ssqx::Command1_Click);
 }
@@ -265,8 +268,8 @@ void ssqx::buildStatusLabels() {
     modelCaption = makeLabel(this, QStringLiteral("modelCaption"), QStringLiteral("型号"),
                              twipsRect(13800, 390, 570, 285));
     modelCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    auto* model = makeLabel(this, QStringLiteral("D_3W_25"), QString(),
-                            twipsRect(14400, 390, 750, 285));
+    auto* model =
+        makeLabel(this, QStringLiteral("D_3W_25"), QString(), twipsRect(14400, 390, 750, 285));
     model->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     model->setAlignment(Qt::AlignCenter);
     setBackground(model, kReadingBackground);

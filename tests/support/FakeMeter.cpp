@@ -50,11 +50,17 @@ void fake_reset(void) { script() = Script{}; }
 int fake_call_count(void) { return static_cast<int>(script().calls.size()); }
 const char* fake_call(int index) {
     const auto& calls = script().calls;
-    return index >= 0 && index < static_cast<int>(calls.size()) ? calls[static_cast<size_t>(index)].c_str() : "";
+    return index >= 0 && index < static_cast<int>(calls.size())
+               ? calls[static_cast<size_t>(index)].c_str()
+               : "";
 }
 void fake_note(const char* text) { script().calls.emplace_back(text); }
-void fake_set_input_float(int firstRegister, float value) { script().inputFloats[firstRegister] = value; }
-void fake_set_input_word(int inputRegister, int value) { script().inputWords[inputRegister] = value; }
+void fake_set_input_float(int firstRegister, float value) {
+    script().inputFloats[firstRegister] = value;
+}
+void fake_set_input_word(int inputRegister, int value) {
+    script().inputWords[inputRegister] = value;
+}
 void fake_set_coil(int coil, int value) { script().coils[coil] = value; }
 void fake_set_holding(int holdingRegister, int value) { script().holding[holdingRegister] = value; }
 int fake_holding(int holdingRegister) { return script().holding[holdingRegister]; }

@@ -3,7 +3,8 @@
 #include <QProcess>
 
 TestData::TestData()
-    : m_previous(qgetenv("XDG_DATA_HOME")), m_hadPrevious(qEnvironmentVariableIsSet("XDG_DATA_HOME")) {
+    : m_previous(qgetenv("XDG_DATA_HOME")),
+      m_hadPrevious(qEnvironmentVariableIsSet("XDG_DATA_HOME")) {
     qputenv("XDG_DATA_HOME", m_dir.path().toUtf8());
 }
 

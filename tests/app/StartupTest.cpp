@@ -1,0 +1,100 @@
+#include "FakeMeter.h"
+#include "TestData.h"
+#include "app/Station.h"
+#include "app/frmSplash.h"
+#include "link/LinkPanel.h"
+#include "link/Met1.h"
+#include "monitor/ssqx.h"
+#include "trend/mscom.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake_reset();
+        station.setEndProcess([] {});
+    }
+
+    /// Runs the event loop until the main window shows; the time from the splash, in ms.
+    qint64 waitForMainWindow(const std::function<void()>& duringSplash = {}) {
+        QElapsedTimer clock;
+        station.start();
+        clock.start();
+        if (duringSplash) {
+            duringSplash();
+        }
+        while (clock.elapsed() < 5000) {
+            if (station.mainWindow() != nullptr && station.mainWindow()->isVisible()) {
+                return clock.elapsed();
+            }
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        }
+        return -1;
+    }
+
+    TestData data;
+    app::Station station{QStringLiteral(FAKE_METER_LIBRARY)};
+};
+
+TEST_F(StartupTest, SplashShowsItsNoticeThenHandsOverAfterSevenTicksAndOne) {
+    QPointer<app::frmSplash> splash;
+    const qint64 shownAfter = waitForMainWindow([&] {
+        splash = station.splash();
+        ASSERT_TRUE(splash->isVisible());
+        EXPECT_EQ(splash->Label1->text(),
+                  QStringLiteral("系统正在初始化数据引擎，请稍后。。。。。。"));
+        EXPECT_EQ(splash->Timer2.interval(), 200);
+        EXPECT_EQ(splash->Timer1.interval(), 100);
+        EXPECT_TRUE(splash->Timer2.isActive());
+        EXPECT_FALSE(splash->Timer1.isActive());
+    });
+    EXPECT_GE(shownAfter, 1400);
+    EXPECT_LE(shownAfter, 1600);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(splash.isNull());
+}
+
+TEST_F(StartupTest, HandOverCreatesTheHiddenWorkersWithOnlyTheRecorderRunning) {
+    ASSERT_GT(waitForMainWindow(), 0);
+    ASSERT_NE(station.met1(), nullptr);
+    ASSERT_NE(station.recorder(), nullptr);
+    EXPECT_FALSE(station.met1()->Timer1().isActive());
+    EXPECT_TRUE(station.recorder()->Timer1.isActive());
+    EXPECT_EQ(station.recorder()->Timer1.interval(), 100);
+    EXPECT_TRUE(station.state().mainWindowLoaded);
+    EXPECT_EQ(fake_call_count(), 0);
+}
+
+TEST_F(StartupTest, KeyPressesDuringTheSplashDoNothing) {
+    const qint64 shownAfter = waitForMainWindow([&] {
+        app::frmSplash* splash = station.splash();
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_F4, Qt::Key_Space, Qt::Key_A}) {
+            QTest::keyClick(splash, key);
+        }
+        QTest::keyClick(splash, Qt::Key_F4, Qt::AltModifier);
+        EXPECT_TRUE(splash->isVisible());
+    });
+    EXPECT_GE(shownAfter, 1400);
+}
+
+TEST_F(StartupTest, OpenedLinkStartsAcquisitionThroughTheLibrary) {
+    ASSERT_GT(waitForMainWindow(), 0);
+    fake_set_input_float(1, 380.25F);
+    station.mainWindow()->linkPanel->Command9_Click();
+    EXPECT_TRUE(station.met1()->Timer1().isActive());
+    EXPECT_TRUE(station.mainWindow()->Command21->isEnabled());
+    QTest::qWait(700);
+    EXPECT_EQ(station.mainWindow()->D_3W.value(0, nullptr)->text(), QStringLiteral("0380.2500"));
+}
+
+} // namespace
