@@ -1,0 +1,115 @@
+// The simulator as a program: its arguments, its lifetime and an independent Modbus master.
+
+#include "SimProcess.h"
+#include "modbus485.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include <unistd.h>
+
+using vx310test::runProgram;
+using vx310test::RunResult;
+using vx310test::SimProcess;
+using vx310test::TempDir;
+
+namespace {
+
+constexpr auto kRunTimeout = std::chrono::seconds(5);
+
+TEST(MeterSimCommandLine, RejectsBadArgumentsWithOneLineAndStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--baud", "1200"},      {"--baud"},
+        {"--parity", "mark"},    {"--port", "0"},
+        {"--port", "x"},         {"--delay", "-5"},
+        {"--delay", "99999999"}, {"--fail-writes", "many"},
+        {"--frobnicate"},        {"--port", "2", "--device", "/dev/null"},
+    };
+    for (const auto& args : cases) {
+        std::vector<std::string> argv = {VX310_METER_SIM};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const RunResult r = runProgram(argv, kRunTimeout);
+        const std::string shown = args.front() + (args.size() > 1 ? " " + args[1] : "");
+        EXPECT_EQ(r.exitStatus, 2) << shown;
+        EXPECT_TRUE(r.out.empty()) << shown;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << ": " << r.err;
+    }
+}
+
+TEST(MeterSimCommandLine, OutlivesItsStdinAndRemovesItsLinkOnSigterm) {
+    TempDir dir;
+    SimProcess sim(dir.path(), {"--port", "4"});
+    ASSERT_TRUE(sim.ready());
+    EXPECT_EQ(sim.linkPath(), dir.path() + "/modbus485/com4");
+    EXPECT_TRUE(std::filesystem::is_symlink(sim.linkPath()));
+    sim.closeStdin();
+    ASSERT_EQ(OpenPort_Modbus(4, 1, 0), 0);
+    EXPECT_EQ(Get_3X_D1(4, 1, 201), 310);
+    ClosePort_Modbus(4);
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(sim.linkPath())));
+}
+
+std::string mbpollPath() {
+    for (const char* candidate : {"/usr/bin/mbpoll", "/usr/local/bin/mbpoll"}) {
+        if (access(candidate, X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+/// The values of lines like "[3]: 	377.735" in mbpoll's output, by reference number.
+std::map<int, double> mbpollValues(const std::string& out) {
+    std::map<int, double> values;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        int reference = 0;
+        double value = 0;
+        if (std::sscanf(line.c_str(), "[%d]: %lf", &reference, &value) == 2) {
+            values[reference] = value;
+        }
+    }
+    return values;
+}
+
+TEST(MeterSimFloats, IndependentMasterReadsTheSameFloatsAsTheLibrary) {
+    const std::string mbpoll = mbpollPath();
+    if (mbpoll.empty()) {
+        GTEST_SKIP() << "mbpoll is not installed";
+    }
+    TempDir dir;
+    SimProcess sim(dir.path(), {"--port", "6"});
+    ASSERT_TRUE(sim.ready());
+    const RunResult r =
+        runProgram({mbpoll, "-m", "rtu", "-a", "1", "-b", "9600", "-P", "none", "-t", "3:float",
+                    "-B", "-r", "1", "-c", "16", "-1", sim.linkPath()},
+                   kRunTimeout);
+    ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
+    const auto polled = mbpollValues(r.out);
+    ASSERT_EQ(polled.size(), 16u) << r.out;
+    EXPECT_NEAR(polled.at(1), 380, 20);
+    EXPECT_NEAR(polled.at(21), 50, 0.2);
+    EXPECT_NEAR(polled.at(19), polled.at(13) + polled.at(15) + polled.at(17), 1.0);
+
+    ASSERT_EQ(OpenPort_Modbus(6, 1, 0), 0);
+    std::array<float, 16> ours{};
+    Get_3X_DR8(6, 1, 1, ours.data());
+    Get_3X_DR8(6, 1, 17, ours.data() + 8);
+    ClosePort_Modbus(6);
+    // Readings drift slowly, so moments apart they agree closely but not exactly.
+    const std::array<double, 16> tolerance = {1,  1,  1,    0.2, 0.2, 0.2, 30,  30,
+                                              30, 90, 0.01, 0.5, 0.5, 0.5, 0.1, 0};
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(ours[i], polled.at(1 + 2 * i), tolerance[i] + 1e-3) << "reading " << i;
+    }
+}
+
+} // namespace
