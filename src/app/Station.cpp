@@ -5,7 +5,20 @@
 #include "monitor/ssqx.h"
 #include "trend/mscom.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 namespace app {
+
+namespace {
+void centreOnScreen(QWidget* window) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
+} // namespace
 
 Station::Station() : m_meter(std::make_unique<meterlink::MeterAccess>()) {}
 
@@ -21,6 +34,7 @@ Station::~Station() {
 void Station::start() {
     m_splash = new frmSplash([this] { handOver(); });
     QObject::connect(m_splash, &QObject::destroyed, [this] { m_splash = nullptr; });
+    centreOnScreen(m_splash);
     m_splash->show();
     m_splash->Form_Load();
 }
@@ -31,6 +45,7 @@ void Station::handOver() {
         m_main->setEndProcess(m_endProcess);
     }
     m_main->Form_Load();
+    centreOnScreen(m_main.get());
     m_main->show();
     m_met1 = std::make_unique<meterlink::Met1>(m_state, *m_meter);
     m_main->setAcquisition(m_met1.get());
