@@ -57,6 +57,7 @@ TEST_F(StartupTest, SplashShowsItsNoticeThenHandsOverAfterSevenTicksAndOne) {
         EXPECT_TRUE(splash->Timer2.isActive());
         EXPECT_FALSE(splash->Timer1.isActive());
     });
+    RecordProperty("shown_after_ms", static_cast<int>(shownAfter));
     EXPECT_GE(shownAfter, 1400);
     EXPECT_LE(shownAfter, 1600);
     QCoreApplication::processEvents();
