@@ -30,7 +30,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 if [ "$use_sim" -eq 1 ]; then
-    "$bin/vx310-meter-sim" --port 1 &
+    "$bin/vx310-meter-sim" --port 1 >/dev/null &
     sim_pid=$!
     data=${XDG_DATA_HOME:-$HOME/.local/share}
     for _ in $(seq 50); do
