@@ -1,5 +1,7 @@
 #include "modbus485.h"
 
+#include "PortPath.h"
+
 #include <modbus/modbus.h>
 
 #include <cerrno>
@@ -38,17 +40,8 @@ struct Link {
 std::mutex g_mutex;
 std::map<int32_t, Link> g_links;
 
-std::string dataHome() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg != nullptr && xdg[0] != '\0') {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.local/share";
-}
-
 std::string devicePath(int32_t port) {
-    const std::string link = dataHome() + "/modbus485/com" + std::to_string(port);
+    const std::string link = modbus485::portLinkPath(port);
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         return link;

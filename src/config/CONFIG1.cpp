@@ -23,7 +23,7 @@ CONFIG1::CONFIG1(meterlink::SharedState& state, meterlink::MeterAccess& meter, Q
 }
 
 void CONFIG1::Command11_Click() {
-    QWidget* mainWindow = m_mainWindow;
+    const QPointer<QWidget> mainWindow = m_mainWindow;
     close();
     if (mainWindow != nullptr) {
         mainWindow->show();

@@ -3,6 +3,7 @@
 #include "link/MeasurementStore.h"
 #include "link/MeterAccess.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QPushButton;
@@ -24,7 +25,7 @@ class CONFIG1 : public QWidget {
   private:
     meterlink::SharedState& m_state;
     meterlink::MeterAccess& m_meter;
-    QWidget* m_mainWindow;
+    QPointer<QWidget> m_mainWindow;
 };
 
 } // namespace config

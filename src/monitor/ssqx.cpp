@@ -542,6 +542,11 @@ void ssqx::keyPressEvent(QKeyEvent* event) {
 }
 
 bool ssqx::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick &&
+        type != QEvent::MouseButtonRelease) {
+        return false;
+    }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr || (widget != this && !isAncestorOf(widget))) {
         return false;

@@ -1,6 +1,7 @@
 // vx310-meter-sim: a Modbus RTU slave on a pseudo-terminal that behaves like the meter.
 
 #include "MeterSlave.h"
+#include "PortPath.h"
 
 #include <cerrno>
 #include <chrono>
@@ -176,15 +177,6 @@ bool settingsMatch(int masterFd, const Options& o) {
     }
     return cfgetospeed(&tio) == speedOf(o.baud) &&
            ((tio.c_iflag & INPCK) != 0) == (o.parity != 'N');
-}
-
-std::string dataHome() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg != nullptr && xdg[0] != '\0') {
-        return xdg;
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.local/share";
 }
 
 [[noreturn]] void fail(const std::string& message) {
@@ -413,8 +405,8 @@ int main(int argc, char** argv) {
         if (slaveFd < 0 || !configureLine(slaveFd, options)) {
             fail("cannot open " + slaveName + ": " + std::strerror(errno));
         }
-        const fs::path dir = fs::path(dataHome()) / "modbus485";
-        link = dir / ("com" + std::to_string(options.port));
+        link = modbus485::portLinkPath(options.port);
+        const fs::path dir = link.parent_path();
         std::error_code ec;
         fs::create_directories(dir, ec);
         if (fs::exists(fs::symlink_status(link)) && !fs::is_symlink(fs::symlink_status(link))) {
