@@ -41,7 +41,7 @@ if [ "$use_sim" -eq 1 ]; then
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "No display found: running on the offscreen platform; the station keeps recording."
+    echo "No display found: running the station on the offscreen platform."
     export QT_QPA_PLATFORM=offscreen
 fi
 

@@ -41,7 +41,7 @@ std::mutex g_mutex;
 std::map<int32_t, Link> g_links;
 
 std::string devicePath(int32_t port) {
-    const std::string link = modbus485::portLinkPath(port);
+    std::string link = modbus485::portLinkPath(port);
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         return link;
@@ -225,7 +225,7 @@ float Get_3X_DR8(int32_t port, int32_t address, int32_t firstInputRegister, floa
     if (!finish(*link, rc == kRegs ? rc : -1)) {
         return 0.0f;
     }
-    for (int i = 0; i < kFloats; ++i) {
+    for (std::size_t i = 0; i < kFloats; ++i) {
         // High word first, each word big-endian on the wire.
         const uint32_t bits = (static_cast<uint32_t>(regs[2 * i]) << 16) | regs[2 * i + 1];
         std::memcpy(&dest[i], &bits, sizeof bits);

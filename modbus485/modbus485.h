@@ -2,7 +2,7 @@
 
 /* Meter-access library: Modbus RTU on a serial line, one call per exchange. */
 
-#include <stdint.h>
+#include <stdint.h> // NOLINT(modernize-deprecated-headers): also read by C callers
 
 #ifdef __cplusplus
 extern "C" {

@@ -56,6 +56,7 @@ void frmSplash::Timer1_Timer() {
     show();
     Timer2.stop();
     Timer1.stop();
+    m_closing = true;
     close();
     if (m_handOver) {
         auto handOver = std::move(m_handOver);
@@ -74,7 +75,12 @@ void frmSplash::paintEvent(QPaintEvent* /*event*/) {
     }
 }
 
+// Only the hand-over closes the splash: a close from the window manager would strand start-up.
 void frmSplash::closeEvent(QCloseEvent* event) {
+    if (!m_closing) {
+        event->ignore();
+        return;
+    }
     Timer1.stop();
     event->accept();
 }

@@ -38,6 +38,7 @@ class frmSplash : public QWidget {
 
   private:
     std::function<void()> m_handOver;
+    bool m_closing = false;
     QPixmap m_picture;
 };
 

@@ -14,7 +14,7 @@ template <typename T, int Lo, int Hi> class BoundedArray {
   public:
     static constexpr int kLower = Lo;
     static constexpr int kUpper = Hi;
-    static constexpr std::size_t kSize = static_cast<std::size_t>(Hi - Lo + 1);
+    static constexpr std::size_t kSize = static_cast<std::size_t>(Hi - Lo) + 1U;
 
     [[nodiscard]] static constexpr bool contains(long long index) {
         return index >= Lo && index <= Hi;

@@ -43,7 +43,9 @@ double timeSerial(QTime time) {
     if (!time.isValid()) {
         return std::numeric_limits<double>::quiet_NaN();
     }
-    return static_cast<double>(time.msecsSinceStartOfDay() / 1000) / kSecondsPerDay;
+    // The clock counts whole seconds.
+    const int seconds = time.msecsSinceStartOfDay() / 1000;
+    return static_cast<double>(seconds) / kSecondsPerDay;
 }
 
 QDate dateFromSerial(double serial) {
@@ -66,11 +68,11 @@ QString generalDateText(double serial) {
     }
     const QDate date = dateFromSerial(serial);
     const QTime time = timeFromSerial(serial);
-    const QString timeText = time.toString(QStringLiteral("HH:mm:ss"));
+    QString timeText = time.toString(QStringLiteral("HH:mm:ss"));
     if (std::trunc(serial) == 0.0) {
         return timeText;
     }
-    const QString dateText = date.toString(QStringLiteral("yyyy/MM/dd"));
+    QString dateText = date.toString(QStringLiteral("yyyy/MM/dd"));
     if (secondOfDay(serial) == 0) {
         return dateText;
     }

@@ -2,6 +2,7 @@
 
 #include "common/Twips.h"
 
+#include <QCloseEvent>
 #include <QPushButton>
 
 namespace config {
@@ -22,11 +23,12 @@ CONFIG1::CONFIG1(meterlink::SharedState& state, meterlink::MeterAccess& meter, Q
     connect(Command11, &QPushButton::clicked, this, &CONFIG1::Command11_Click);
 }
 
-void CONFIG1::Command11_Click() {
-    const QPointer<QWidget> mainWindow = m_mainWindow;
-    close();
-    if (mainWindow != nullptr) {
-        mainWindow->show();
+void CONFIG1::Command11_Click() { close(); }
+
+void CONFIG1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (m_mainWindow != nullptr) {
+        m_mainWindow->show();
     }
 }
 

@@ -22,6 +22,10 @@ class CONFIG1 : public QWidget {
 
     QPushButton* Command11 = nullptr;
 
+  protected:
+    /// Closing by the frame returns to the main window like "Esc 返回", so it is never left hidden.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     meterlink::SharedState& m_state;
     meterlink::MeterAccess& m_meter;

@@ -6,7 +6,8 @@
 namespace meterlink {
 
 namespace {
-constexpr std::int32_t kOpenFailed = -1;
+// What the library itself answers when an open, a close or a block read fails.
+constexpr std::int32_t kCallFailed = -1;
 
 QString besideExecutable() {
     return QDir(QCoreApplication::applicationDirPath())
@@ -38,11 +39,11 @@ void MeterAccess::resolve() {
 
 std::int32_t MeterAccess::OpenPort_Modbus(std::int32_t port, std::int32_t baudChoice,
                                           std::int32_t parityChoice) {
-    return m_open ? m_open(port, baudChoice, parityChoice) : kOpenFailed;
+    return m_open ? m_open(port, baudChoice, parityChoice) : kCallFailed;
 }
 
 std::int32_t MeterAccess::ClosePort_Modbus(std::int32_t port) {
-    return m_close ? m_close(port) : 0;
+    return m_close ? m_close(port) : kCallFailed;
 }
 
 std::int32_t MeterAccess::Get_0X_Bit1(std::int32_t port, std::int32_t address, std::int32_t coil) {
@@ -61,7 +62,7 @@ float MeterAccess::Get_3X_DR8(std::int32_t port, std::int32_t address,
 
 std::int32_t MeterAccess::Get_4X_D8(std::int32_t port, std::int32_t address,
                                     std::int32_t firstHoldingRegister, std::int32_t* dest) {
-    return m_words ? m_words(port, address, firstHoldingRegister, dest) : 0;
+    return m_words ? m_words(port, address, firstHoldingRegister, dest) : kCallFailed;
 }
 
 std::int32_t MeterAccess::Set_4X_D1(std::int32_t port, std::int32_t address,

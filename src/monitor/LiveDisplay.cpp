@@ -5,7 +5,7 @@
 namespace monitor {
 
 namespace {
-constexpr QRgb rgb(int r, int g, int b) { return 0xFF000000U | (r << 16) | (g << 8) | b; }
+using common::rgb;
 constexpr int kAxisSteps = 6;
 } // namespace
 

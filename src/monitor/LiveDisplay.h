@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QColor>
+#include "common/Colour.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -17,7 +18,7 @@ struct ReadingLayout {
     int index; ///< D_3W index, also the LiveVal slot it shows
     const char* caption;
     int captionIndex; ///< Label1 index of the caption
-    QRgb captionColour;
+    common::Rgb captionColour;
     int left; ///< twips within the readings band
     int top;
     TextForm form;
@@ -30,12 +31,12 @@ inline constexpr int kReadingHeight = 285;
 
 extern const std::array<ReadingLayout, kReadingCount> kReadings;
 
-inline constexpr QRgb kReadingBackground = 0xFFFFC0FF;  // 255, 192, 255
-inline constexpr QRgb kClockBackground = 0xFF80FF80;    // 128, 255, 128
-inline constexpr QRgb kAlarmOnBackground = 0xFFFFC0C0;  // 255, 192, 192
-inline constexpr QRgb kAlarmOffBackground = 0xFFC0FFFF; // 192, 255, 255
-inline constexpr QRgb kAlarmCaptionColour = 0xFFFF00FF; // 255, 0, 255
-inline constexpr int kRulerMarkedReadings = 11;         ///< D_3W 0..10 follow the ruler
+inline constexpr common::Rgb kReadingBackground = common::rgb(255, 192, 255);
+inline constexpr common::Rgb kClockBackground = common::rgb(128, 255, 128);
+inline constexpr common::Rgb kAlarmOnBackground = common::rgb(255, 192, 192);
+inline constexpr common::Rgb kAlarmOffBackground = common::rgb(192, 255, 255);
+inline constexpr common::Rgb kAlarmCaptionColour = common::rgb(255, 0, 255);
+inline constexpr int kRulerMarkedReadings = 11; ///< D_3W 0..10 follow the ruler
 
 /// Caption i (0 = bottom, 5 = top) of the value axis for a full scale.
 QString axisCaption(std::int16_t yFullScale, int i);
@@ -43,7 +44,7 @@ QString axisCaption(std::int16_t yFullScale, int i);
 /// Text and background of an alarm label (alarm 0 or 1) for a relay state.
 struct AlarmLook {
     QString text;
-    QRgb background;
+    common::Rgb background;
 };
 AlarmLook alarmLook(int alarm, std::int32_t coil);
 

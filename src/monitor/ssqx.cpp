@@ -94,9 +94,9 @@ ssqx::ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget
     setWindowTitle(QStringLiteral("VX310 三相多功能表"));
     setFixedSize(px(kClientWidth), px(kClientHeight));
 
-    linkPanel = new meterlink::LinkPanel(this, m_state, m_meter);
-    Label1.set(0, linkPanel->Label1[0]);
-    Label1.set(1, linkPanel->Label1[1]);
+    m_linkPanel = new meterlink::LinkPanel(this, m_state, m_meter);
+    Label1.set(0, m_linkPanel->Label1[0]);
+    Label1.set(1, m_linkPanel->Label1[1]);
 
     buildReadingsBand();
     buildAxisColumn();
@@ -104,7 +104,7 @@ ssqx::ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget
     buildFunctionColumn();
     buildCommandBar();
     buildStatusLabels();
-    linkPanel->setConfigButton(Command21);
+    m_linkPanel->setConfigButton(Command21);
 
     Timer1.setInterval(kDisplayIntervalMs);
     Timer2.setInterval(kRedrawIntervalMs);
@@ -191,14 +191,15 @@ void ssqx::buildChart() {
 
     const int captionTop = kChartTop + 7510 + 15;
     constexpr int kCaptionWidth = 1200;
+    constexpr int kCaptionHalf = kCaptionWidth / 2;
     for (int i = 0; i < kTimeCaptionCount; ++i) {
         const int centre = kChartLeft + kTimeCaptionStep * i;
         auto* date =
             makeLabel(this, QStringLiteral("Label7_%1").arg(i), QStringLiteral("2001/07/19"),
-                      twipsRect(centre - kCaptionWidth / 2, captionTop, kCaptionWidth, 240));
+                      twipsRect(centre - kCaptionHalf, captionTop, kCaptionWidth, 240));
         auto* time =
             makeLabel(this, QStringLiteral("Label4_%1").arg(i), QStringLiteral("00:00:00"),
-                      twipsRect(centre - kCaptionWidth / 2, captionTop + 240, kCaptionWidth, 240));
+                      twipsRect(centre - kCaptionHalf, captionTop + 240, kCaptionWidth, 240));
         date->setAlignment(Qt::AlignCenter);
         time->setAlignment(Qt::AlignCenter);
         Label7.set(i, date);
@@ -265,9 +266,9 @@ void ssqx::buildStatusLabels() {
     Label2.set(9, date);
     Label2.set(10, time);
 
-    modelCaption = makeLabel(this, QStringLiteral("modelCaption"), QStringLiteral("型号"),
-                             twipsRect(13800, 390, 570, 285));
-    modelCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_modelCaption = makeLabel(this, QStringLiteral("m_modelCaption"), QStringLiteral("型号"),
+                               twipsRect(13800, 390, 570, 285));
+    m_modelCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* model =
         makeLabel(this, QStringLiteral("D_3W_25"), QString(), twipsRect(14400, 390, 750, 285));
     model->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -290,7 +291,7 @@ void ssqx::buildStatusLabels() {
     setTextColour(Label10, kAlarmCaptionColour);
 }
 
-void ssqx::setAcquisition(meterlink::Met1* met1) { linkPanel->setAcquisition(met1); }
+void ssqx::setAcquisition(meterlink::Met1* met1) { m_linkPanel->setAcquisition(met1); }
 
 void ssqx::showFullScaleEditor(bool shown) {
     Label9->setVisible(shown);
@@ -300,31 +301,31 @@ void ssqx::showFullScaleEditor(bool shown) {
 
 void ssqx::Form_Load() {
     m_state.yFullScale = trend::kFullScaleAtLoad;
-    linkPanel->setDefaults();
-    view.atOldest = false;
+    m_linkPanel->setDefaults();
+    m_view.atOldest = false;
     m_state.mainWindowLoaded = true;
-    view.scrollSteps = 0;
+    m_view.scrollSteps = 0;
     hc->setEnabled(false);
     Command3->setEnabled(false);
     Command7->setEnabled(false);
     for (int i = 1; i <= 321; ++i) {
-        trendBuffer.gapMark.set(i, 0);
+        m_trendBuffer.gapMark.set(i, 0);
     }
-    view.zoomLevel = 1;
+    m_view.zoomLevel = 1;
 
     if (trend::openReadingLog(QString::fromLatin1(kConnectionName))) {
         if (const auto newest = readNewestRecord()) {
-            view.newestRecord = *newest;
+            m_view.newestRecord = *newest;
         }
     }
 
-    view.windowLength = trend::kLiveWindowLength;
-    view.windowEnd = view.newestRecord;
-    view.viewEnd = trend::kLiveWindowLength;
+    m_view.windowLength = trend::kLiveWindowLength;
+    m_view.windowEnd = m_view.newestRecord;
+    m_view.viewEnd = trend::kLiveWindowLength;
     closeLocked = true;
     pt0->setGeometry(twipsRect(kChartLeft, kChartTop, 12010, 7510));
     pt->setGeometry(twipsRect(0, 0, 12008, 7508));
-    view.rulerOn = false;
+    m_view.rulerOn = false;
     hc->setFocusPolicy(Qt::ClickFocus);
     hc->setValue(0);
     loadHistory();
@@ -363,7 +364,7 @@ void ssqx::closeDatabase() {
 
 void ssqx::Timer1_Timer() {
     const auto& store = m_state.store;
-    if (!view.rulerOn) {
+    if (!m_view.rulerOn) {
         setBackground(Label2.value(9, nullptr), kClockBackground);
         setBackground(Label2.value(10, nullptr), kClockBackground);
         for (int i = 0; i < kRulerMarkedReadings; ++i) {
@@ -393,35 +394,35 @@ void ssqx::Timer1_Timer() {
 }
 
 void ssqx::extendTrendLive() {
-    const int renewAt = kLiveRenewPointsPerZoom * view.zoomLevel + trend::kLiveWindowLength;
-    view.viewEnd = static_cast<std::int16_t>(view.viewEnd + 1);
+    const int renewAt = kLiveRenewPointsPerZoom * m_view.zoomLevel + trend::kLiveWindowLength;
+    m_view.viewEnd = static_cast<std::int16_t>(m_view.viewEnd + 1);
     // A zoom change can move the renewal point below the current end; renew then too, or the
     // window would grow past the buffer and the chart would stop following the meter.
-    if (view.viewEnd >= renewAt) {
-        trendBuffer.clearTrendBuffer();
+    if (m_view.viewEnd >= renewAt) {
+        m_trendBuffer.clearTrendBuffer();
         if (const auto newest = readNewestRecord()) {
-            view.newestRecord = *newest;
+            m_view.newestRecord = *newest;
         }
-        view.windowEnd = view.newestRecord;
-        view.windowLength = trend::kLiveWindowLength;
-        view.viewEnd = trend::kLiveWindowLength;
+        m_view.windowEnd = m_view.newestRecord;
+        m_view.windowLength = trend::kLiveWindowLength;
+        m_view.viewEnd = trend::kLiveWindowLength;
         loadHistory();
         redrawTrend();
     }
-    const int at = view.viewEnd;
+    const int at = m_view.viewEnd;
     for (int c = 0; c < trend::kDrawnChannels; ++c) {
         if (const auto live = m_state.store.LiveVal.get(c)) {
-            trendBuffer.setValue(c, at, *live);
+            m_trendBuffer.setValue(c, at, *live);
         }
     }
     const QDateTime now = common::clockNow();
-    trendBuffer.trendDate.set(at, common::dateSerial(now.date()));
-    trendBuffer.trendTime.set(at, common::timeSerial(now.time()));
+    m_trendBuffer.trendDate.set(at, common::dateSerial(now.date()));
+    m_trendBuffer.trendTime.set(at, common::timeSerial(now.time()));
     m_state.newRecordReady = false;
     redrawTrend();
 }
 
-// The history query and the drawing of the chart come with the trend view.
+// The history query and the drawing of the chart come with the trend m_view.
 void ssqx::loadHistory() {}
 
 void ssqx::redrawTrend() { pt->update(); }
@@ -434,7 +435,7 @@ void ssqx::Timer3_Timer() {
             setLabelText(D_3W, 25, *text);
         }
     }
-    if (!view.rulerOn) {
+    if (!m_view.rulerOn) {
         const QDateTime now = common::clockNow();
         setLabelText(Label2, 9, clockDate(now));
         setLabelText(Label2, 10, clockTime(now));
@@ -499,22 +500,22 @@ void ssqx::closeEvent(QCloseEvent* event) {
 bool ssqx::handleKey(int key) {
     switch (key) {
     case Qt::Key_F2:
-        if (view.zoomLevel > 1) {
+        if (m_view.zoomLevel > 1) {
             Command3_Click();
         }
         return true;
     case Qt::Key_F1:
-        if (view.zoomLevel < 4) {
+        if (m_view.zoomLevel < 4) {
             Command4_Click();
         }
         return true;
     case Qt::Key_F6:
-        if (view.scrollSteps > 0) {
+        if (m_view.scrollSteps > 0) {
             Command7_Click();
         }
         return true;
     case Qt::Key_F7:
-        if (!view.atOldest) {
+        if (!m_view.atOldest) {
             Command8_Click();
         }
         return true;

@@ -68,13 +68,13 @@ class ssqx : public QWidget {
 
     bool closeLocked = false;
     bool printRequest = false;
-    trend::TrendBuffer trendBuffer;
-    trend::TrendView view;
+    trend::TrendBuffer m_trendBuffer;
+    trend::TrendView m_view;
 
     QGroupBox* Frame4 = nullptr;
     common::BoundedArray<QLabel*, 0, 25> D_3W;
     common::BoundedArray<QLabel*, 0, 17> Label1;
-    QLabel* modelCaption = nullptr;
+    QLabel* m_modelCaption = nullptr;
     QGroupBox* Frame2_0 = nullptr;
     common::BoundedArray<QLabel*, 0, 5> Label5;
     QLabel* Label9 = nullptr;
@@ -99,7 +99,7 @@ class ssqx : public QWidget {
     common::BoundedArray<QLabel*, 9, 10> Label2;
     common::BoundedArray<QLabel*, 0, 1> D_2R;
     QLabel* Label10 = nullptr;
-    meterlink::LinkPanel* linkPanel = nullptr;
+    meterlink::LinkPanel* m_linkPanel = nullptr;
 
     QTimer Timer1;
     QTimer Timer2;

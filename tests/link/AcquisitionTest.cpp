@@ -110,7 +110,9 @@ TEST_F(MeterLinkTest, AMissingLibraryFailsEveryCallQuietly) {
     std::int32_t words[8] = {9, 9, 9, 9, 9, 9, 9, 9};
     EXPECT_EQ(missing.Get_3X_DR8(1, 1, 1, floats), 0.0F);
     EXPECT_EQ(floats[0], 1.0F);
-    EXPECT_EQ(missing.Get_4X_D8(1, 1, 1, words), 0);
+    EXPECT_EQ(missing.Get_4X_D8(1, 1, 1, words), -1);
+    EXPECT_EQ(missing.OpenPort_Modbus(1, 1, 0), -1);
+    EXPECT_EQ(missing.ClosePort_Modbus(1), -1);
     EXPECT_EQ(words[7], 9);
     EXPECT_EQ(missing.Get_3X_D1(1, 1, 201), 0);
     EXPECT_EQ(missing.Get_0X_Bit1(1, 1, 1), 0);

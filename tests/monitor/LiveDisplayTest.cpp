@@ -35,9 +35,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(AlarmLabels, ShowOnInPinkAndOffInCyan) {
     EXPECT_EQ(alarmLook(0, 1).text, QStringLiteral("报警一ON"));
-    EXPECT_EQ(alarmLook(0, 1).background, qRgb(255, 192, 192));
+    EXPECT_EQ(alarmLook(0, 1).background, common::rgb(255, 192, 192));
     EXPECT_EQ(alarmLook(0, 0).text, QStringLiteral("报警一OFF"));
-    EXPECT_EQ(alarmLook(0, 0).background, qRgb(192, 255, 255));
+    EXPECT_EQ(alarmLook(0, 0).background, common::rgb(192, 255, 255));
     EXPECT_EQ(alarmLook(1, -1).text, QStringLiteral("报警二ON"));
     EXPECT_EQ(alarmLook(1, 0).text, QStringLiteral("报警二OFF"));
 }

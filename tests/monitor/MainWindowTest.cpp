@@ -61,9 +61,9 @@ TEST_F(MainWindowTest, LoadSetsDefaultsAndStartsItsTimers) {
     EXPECT_FALSE(window->Command6->isEnabled());
     EXPECT_FALSE(window->Command21->isEnabled());
     EXPECT_TRUE(window->Command4->isEnabled());
-    EXPECT_EQ(window->view.zoomLevel, 1);
-    EXPECT_EQ(window->view.windowLength, 241);
-    EXPECT_EQ(window->view.viewEnd, 241);
+    EXPECT_EQ(window->m_view.zoomLevel, 1);
+    EXPECT_EQ(window->m_view.windowLength, 241);
+    EXPECT_EQ(window->m_view.viewEnd, 241);
     EXPECT_EQ(window->Timer1.interval(), 200);
     EXPECT_TRUE(window->Timer1.isActive());
     EXPECT_TRUE(window->Timer2.isActive());
@@ -76,8 +76,8 @@ TEST_F(MainWindowTest, LoadSetsDefaultsAndStartsItsTimers) {
 
 TEST_F(MainWindowTest, LoadWithoutAReadingLogStartsEmptyAndNeverCreatesTheFile) {
     load();
-    EXPECT_EQ(window->view.newestRecord, 0);
-    EXPECT_EQ(window->view.windowEnd, 0);
+    EXPECT_EQ(window->m_view.newestRecord, 0);
+    EXPECT_EQ(window->m_view.windowEnd, 0);
     EXPECT_FALSE(QFile::exists(data.readingLog()));
 }
 
@@ -93,8 +93,8 @@ TEST_F(MainWindowTest, LoadTakesTheNewestRecordFromTheControlRow) {
     }
     QSqlDatabase::removeDatabase(QStringLiteral("setup"));
     load();
-    EXPECT_EQ(window->view.newestRecord, 1234);
-    EXPECT_EQ(window->view.windowEnd, 1234);
+    EXPECT_EQ(window->m_view.newestRecord, 1234);
+    EXPECT_EQ(window->m_view.windowEnd, 1234);
 }
 
 TEST_F(MainWindowTest, BeforeTheLinkOpensEveryReadingIsZeroAndBothAlarmsOff) {
@@ -161,10 +161,10 @@ TEST_F(MainWindowTest, TheDisplayTickRestoresTheRulerColoursOnlyWhileTheRulerIsO
         paint(window->D_3W.value(i, nullptr));
     }
     paint(window->Label2.value(9, nullptr));
-    window->view.rulerOn = true;
+    window->m_view.rulerOn = true;
     window->Timer1_Timer();
     EXPECT_EQ(background(window->D_3W.value(0, nullptr)), yellow);
-    window->view.rulerOn = false;
+    window->m_view.rulerOn = false;
     window->Timer1_Timer();
     EXPECT_EQ(background(window->D_3W.value(10, nullptr)), qRgb(255, 192, 255));
     EXPECT_EQ(background(window->D_3W.value(11, nullptr)), yellow);
@@ -217,7 +217,7 @@ TEST_F(MainWindowTest, ClockShowsModelDateAndTimeAndLeavesThemToTheRuler) {
     EXPECT_TRUE(
         QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(time).hasMatch());
 
-    window->view.rulerOn = true;
+    window->m_view.rulerOn = true;
     window->Label2.value(9, nullptr)->setText(QStringLiteral("2001/07/19"));
     state.store.MeterReg.set(meterlink::kModelCodeSlot, 311.0F);
     window->Timer3_Timer();
@@ -255,7 +255,7 @@ TEST_F(MainWindowTest, ExitClosesTheDatabaseUnloadsAndEndsWithoutClosingThePort)
     load();
     meterlink::Met1 met1(state, meter);
     window->setAcquisition(&met1);
-    window->linkPanel->Command9_Click();
+    window->m_linkPanel->Command9_Click();
     fake_reset();
     window->Command1->click();
     EXPECT_EQ(endProcessCalls, 1);
@@ -294,6 +294,21 @@ TEST_F(MainWindowTest, ConfigurationButtonSwapsWindowsAndBack) {
     EXPECT_FALSE(config->isVisible());
 }
 
+TEST_F(MainWindowTest, ClosingTheConfigurationWindowByItsFrameAlsoBringsTheMainWindowBack) {
+    load();
+    window->Command21->setEnabled(true);
+    window->Command21->click();
+    QWidget* config = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == QStringLiteral("CONFIG1") && top->isVisible()) {
+            config = top;
+        }
+    }
+    ASSERT_NE(config, nullptr);
+    EXPECT_TRUE(config->close());
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(MainWindowTest, ANewSnapshotExtendsTheLiveTrendByOnePoint) {
     load();
     state.store.LiveVal.set(0, 381.5F);
@@ -301,29 +316,29 @@ TEST_F(MainWindowTest, ANewSnapshotExtendsTheLiveTrendByOnePoint) {
     state.newRecordReady = true;
     window->Timer1_Timer();
     EXPECT_FALSE(state.newRecordReady);
-    EXPECT_EQ(window->view.viewEnd, 242);
-    EXPECT_EQ(window->trendBuffer.value(0, 242), 381.5F);
-    EXPECT_EQ(window->trendBuffer.value(10, 242), 50.02F);
-    EXPECT_GT(window->trendBuffer.trendDate.value(242), 40000.0);
+    EXPECT_EQ(window->m_view.viewEnd, 242);
+    EXPECT_EQ(window->m_trendBuffer.value(0, 242), 381.5F);
+    EXPECT_EQ(window->m_trendBuffer.value(10, 242), 50.02F);
+    EXPECT_GT(window->m_trendBuffer.trendDate.value(242), 40000.0);
 }
 
 TEST_F(MainWindowTest, TheLiveTrendStartsAFreshWindowAfterTwentyPointsPerZoomLevel) {
     load();
-    window->view.viewEnd = 260;
+    window->m_view.viewEnd = 260;
     state.newRecordReady = true;
     window->Timer1_Timer();
-    EXPECT_EQ(window->view.viewEnd, 241);
-    EXPECT_EQ(window->view.windowLength, 241);
+    EXPECT_EQ(window->m_view.viewEnd, 241);
+    EXPECT_EQ(window->m_view.windowLength, 241);
 }
 
 TEST_F(MainWindowTest, TheLiveTrendRenewsEvenWhenAZoomMovedTheRenewalPointBehindIt) {
     load();
-    window->view.zoomLevel = 3;
-    window->view.viewEnd = 290;
-    window->view.zoomLevel = 1;
+    window->m_view.zoomLevel = 3;
+    window->m_view.viewEnd = 290;
+    window->m_view.zoomLevel = 1;
     state.newRecordReady = true;
     window->Timer1_Timer();
-    EXPECT_EQ(window->view.viewEnd, 241);
+    EXPECT_EQ(window->m_view.viewEnd, 241);
 }
 
 using MainWindowDeathTest = MainWindowTest;
