@@ -4,6 +4,7 @@
 
 #include <modbus/modbus.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -27,14 +28,23 @@ constexpr int kByteTimeoutUs = 40000;
 constexpr int kQuietMs = 40;
 // Upper bound on letting the line fall quiet, so a babbling line cannot block a call.
 constexpr int kSettleLimitMs = 200;
+// Longest wait that confirms the first answer after a failure; answers later than this after their
+// request are beyond what the line can tell apart.
+constexpr int kConfirmLimitMs = 1000;
 constexpr int kMinSlave = 1;
 constexpr int kMaxSlave = 247;
 constexpr int kMaxRegister = 65536;
 
+using Clock = std::chrono::steady_clock;
+
 struct Link {
     modbus_t* ctx = nullptr;
-    // Set after a failed exchange: a late reply may still be queued behind the next one.
+    // Set after a failed exchange: an answer to it may still be on its way.
     bool suspect = false;
+    // When the oldest request that may still be answered was sent.
+    Clock::time_point oldestUnanswered;
+    // When the current request was sent.
+    Clock::time_point sent;
 };
 
 std::mutex g_mutex;
@@ -57,10 +67,30 @@ void closeLink(Link& link) {
     }
 }
 
-int elapsedMs(std::chrono::steady_clock::time_point since) {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - since)
-                                .count());
+int elapsedMs(Clock::time_point since) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+/// True when no byte arrives within ms.
+bool lineStaysQuietFor(modbus_t* ctx, int ms) {
+    const int fd = modbus_get_socket(ctx);
+    if (fd < 0) {
+        return true;
+    }
+    const auto start = Clock::now();
+    while (true) {
+        const int left = ms - elapsedMs(start);
+        if (left <= 0) {
+            return true;
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        const int rc = poll(&pfd, 1, left);
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        return rc <= 0 || (pfd.revents & POLLIN) == 0;
+    }
 }
 
 /// Reads and discards until the line has been silent for kQuietMs; returns true if anything came.
@@ -69,7 +99,7 @@ bool letLineFallQuiet(modbus_t* ctx) {
     if (fd < 0) {
         return false;
     }
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     bool received = false;
     unsigned char scratch[256];
     while (true) {
@@ -110,26 +140,32 @@ Link* prepare(int32_t port, int32_t slave) {
     }
     // Whatever is already waiting belongs to an earlier request.
     modbus_flush(it->second.ctx);
+    it->second.sent = Clock::now();
     return &it->second;
 }
 
-/// Judges one exchange: after a failure the line is drained so no late reply survives it.
+/// Judges one exchange. After a failure the line is drained, and the first answer after it is
+/// taken only once the line stays quiet long enough: a meter answers in order, so if that answer
+/// belonged to an older request, this request's own answer follows within the older one's delay.
 bool finish(Link& link, int rc) {
     if (rc < 0) {
-        const int error = errno;
-        link.suspect = !isExceptionReply(error);
-        if (link.suspect) {
-            letLineFallQuiet(link.ctx);
+        if (isExceptionReply(errno)) {
+            return false;
         }
+        if (!link.suspect) {
+            link.suspect = true;
+            link.oldestUnanswered = link.sent;
+        }
+        letLineFallQuiet(link.ctx);
         return false;
     }
     if (link.suspect) {
-        link.suspect = false;
-        // More replies right behind this one mean the meter was answering old requests.
-        if (letLineFallQuiet(link.ctx)) {
-            link.suspect = true;
+        const int window = std::min(elapsedMs(link.oldestUnanswered), kConfirmLimitMs);
+        if (!lineStaysQuietFor(link.ctx, window)) {
+            letLineFallQuiet(link.ctx);
             return false;
         }
+        link.suspect = false;
     }
     return true;
 }

@@ -300,4 +300,46 @@ TEST_F(MeterLink, LateAnswerNeverStandsInForALaterRequest) {
     EXPECT_GT(answered, 0);
 }
 
+struct Lateness {
+    int delayMs;
+    int calls;
+};
+
+class ConsistentlyLateMeter : public MeterLink, public ::testing::WithParamInterface<Lateness> {};
+
+// A meter that always answers after the library gave up: the answer that arrives during a call
+// belongs to an older request of the same shape, and must never be handed out.
+TEST_P(ConsistentlyLateMeter, NeverHandsOutAnotherRequestsAnswer) {
+    const Lateness late = GetParam();
+    ASSERT_TRUE(m_sim->command("delay " + std::to_string(late.delayMs)));
+    for (int i = 0; i < late.calls; ++i) {
+        const int32_t first = i % 2 == 0 ? 1 : 9;
+        auto regs = intSentinels();
+        if (Get_4X_D8(kPort, kMeter, first, regs.data()) == 0) {
+            EXPECT_EQ(regs, first == 1 ? kHolding1 : kHolding9) << "call " << i;
+        } else {
+            EXPECT_EQ(regs, intSentinels()) << "call " << i;
+        }
+        auto floats = floatSentinels();
+        const int32_t block = i % 2 == 0 ? 1 : 17;
+        Get_3X_DR8(kPort, kMeter, block, floats.data());
+        if (floats[0] != kFloatSentinel) {
+            // Line voltages lead the first block; the second has the frequency third.
+            if (block == 1) {
+                EXPECT_NEAR(floats[0], 380.0f, 60.0f) << "call " << i;
+            } else {
+                EXPECT_NEAR(floats[2], 50.0f, 2.0f) << "call " << i;
+            }
+        }
+    }
+    ASSERT_TRUE(m_sim->command("delay 0"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(late.delayMs * 2));
+    // Once the meter is prompt again the link recovers.
+    EXPECT_EQ(holding(9), kHolding9);
+    EXPECT_EQ(holding(1), kHolding1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, ConsistentlyLateMeter,
+                         ::testing::Values(Lateness{250, 6}, Lateness{300, 6}, Lateness{700, 4}));
+
 } // namespace
