@@ -46,7 +46,9 @@ constexpr int kTimeCaptionCount = 9;
 constexpr int kLiveRenewPointsPerZoom = 20;
 
 void setBackground(QWidget* widget, QRgb colour) {
-    if (widget == nullptr) {
+    // The display tick sets these five times a second; an unchanged colour needs no repaint.
+    if (widget == nullptr || (widget->autoFillBackground() &&
+                              widget->palette().color(QPalette::Window).rgb() == colour)) {
         return;
     }
     QPalette palette = widget->palette();
