@@ -268,7 +268,7 @@ void ssqx::buildStatusLabels() {
     Label2.set(9, date);
     Label2.set(10, time);
 
-    m_modelCaption = makeLabel(this, QStringLiteral("m_modelCaption"), QStringLiteral("型号"),
+    m_modelCaption = makeLabel(this, QStringLiteral("modelCaption"), QStringLiteral("型号"),
                                twipsRect(13800, 390, 570, 285));
     m_modelCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* model =
