@@ -30,14 +30,8 @@ Frame withCrc(Frame f) {
 class SimWire : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        m_master = vx310test::openRawPty();
         ASSERT_GE(m_master, 0);
-        ASSERT_EQ(grantpt(m_master), 0);
-        ASSERT_EQ(unlockpt(m_master), 0);
-        termios tio{};
-        tcgetattr(m_master, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(m_master, TCSANOW, &tio);
         m_sim = std::make_unique<SimProcess>(
             m_dir.path(), std::vector<std::string>{"--device", ptsname(m_master)});
         ASSERT_TRUE(m_sim->ready());

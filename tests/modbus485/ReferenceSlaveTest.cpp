@@ -38,14 +38,8 @@ void putFloat(uint16_t* regs, float value) {
 class ReferenceSlave : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        m_master = vx310test::openRawPty();
         ASSERT_GE(m_master, 0);
-        ASSERT_EQ(grantpt(m_master), 0);
-        ASSERT_EQ(unlockpt(m_master), 0);
-        termios tio{};
-        ASSERT_EQ(tcgetattr(m_master, &tio), 0);
-        cfmakeraw(&tio);
-        ASSERT_EQ(tcsetattr(m_master, TCSANOW, &tio), 0);
 
         const std::filesystem::path links = std::filesystem::path(m_dir.path()) / "modbus485";
         std::filesystem::create_directories(links);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace vx310test {
@@ -212,6 +213,21 @@ RunResult runProgram(const std::vector<std::string>& argv, std::chrono::millisec
         waitpid(pid, nullptr, 0);
     }
     return result;
+}
+
+int openRawPty() {
+    const int fd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        return -1;
+    }
+    termios tio{};
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0 || tcgetattr(fd, &tio) != 0) {
+        close(fd);
+        return -1;
+    }
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+    return fd;
 }
 
 } // namespace vx310test

@@ -65,6 +65,9 @@ struct RunResult {
 RunResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
                      const std::string& stdinText = "");
 
+/// The master side of a new pty in raw mode, or -1; its far end is ptsname(fd).
+int openRawPty();
+
 /// Milliseconds spent in f.
 template <typename F> long long millisecondsTaken(F&& f) {
     const auto start = std::chrono::steady_clock::now();
