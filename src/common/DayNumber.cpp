@@ -79,9 +79,76 @@ QString generalDateText(double serial) {
     return dateText + u' ' + timeText;
 }
 
+namespace {
+std::function<QDateTime()>& clockSource() {
+    static std::function<QDateTime()> source;
+    return source;
+}
+} // namespace
+
 QDateTime clockNow() {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = clockSource() ? clockSource()() : QDateTime::currentDateTime();
     return now.addMSecs(-now.time().msec());
+}
+
+void setClock(std::function<QDateTime()> clock) { clockSource() = std::move(clock); }
+
+std::optional<double> dayNumberOf(const QVariant& value) {
+    if (value.isNull() || !value.isValid()) {
+        return std::nullopt;
+    }
+    switch (value.typeId()) {
+    case QMetaType::QDateTime: {
+        const QDateTime at = value.toDateTime();
+        if (!at.isValid()) {
+            return std::nullopt;
+        }
+        return dateSerial(at.date()) + timeSerial(at.time());
+    }
+    case QMetaType::QDate:
+        return value.toDate().isValid() ? std::optional(dateSerial(value.toDate())) : std::nullopt;
+    case QMetaType::QTime:
+        return value.toTime().isValid() ? std::optional(timeSerial(value.toTime())) : std::nullopt;
+    case QMetaType::QString:
+    case QMetaType::QByteArray: {
+        const QString text = value.toString().trimmed();
+        bool ok = false;
+        const double number = text.toDouble(&ok);
+        if (ok) {
+            return std::isfinite(number) ? std::optional(number) : std::nullopt;
+        }
+        // Date/time texts as other tools store them: ISO with a blank or a T, or the short forms.
+        for (const char* form :
+             {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm:ss", "yyyy/MM/dd HH:mm:ss",
+              "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-ddTHH:mm:ss.zzz"}) {
+            const QDateTime at = QDateTime::fromString(text, QString::fromLatin1(form));
+            if (at.isValid()) {
+                return dateSerial(at.date()) + timeSerial(at.time());
+            }
+        }
+        for (const char* form : {"yyyy-MM-dd", "yyyy/MM/dd"}) {
+            const QDate date = QDate::fromString(text, QString::fromLatin1(form));
+            if (date.isValid()) {
+                return dateSerial(date);
+            }
+        }
+        for (const char* form : {"HH:mm:ss", "H:mm:ss"}) {
+            const QTime time = QTime::fromString(text, QString::fromLatin1(form));
+            if (time.isValid()) {
+                return timeSerial(time);
+            }
+        }
+        return std::nullopt;
+    }
+    default: {
+        bool ok = false;
+        const double number = value.toDouble(&ok);
+        if (!ok || !std::isfinite(number)) {
+            return std::nullopt;
+        }
+        return number;
+    }
+    }
 }
 
 } // namespace common

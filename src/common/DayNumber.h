@@ -4,6 +4,10 @@
 #include <QDateTime>
 #include <QString>
 #include <QTime>
+#include <QVariant>
+
+#include <functional>
+#include <optional>
 
 namespace common {
 
@@ -23,7 +27,16 @@ QTime timeFromSerial(double serial);
 /// day the time alone ("HH:mm:ss"), any other value both, separated by a blank.
 QString generalDateText(double serial);
 
-/// The clock read at one-second resolution.
+/// The clock read at one-second resolution. Every reader of the clock (recorder, live trend, clock
+/// display) goes through it, so one replacement moves them all together.
 QDateTime clockNow();
+
+/// Replaces the clock behind clockNow (tests step it); an empty function restores the system clock.
+void setClock(std::function<QDateTime()> clock);
+
+/// A date and time of day as one day number (whole days plus the fraction of the day); empty for
+/// values that name no instant. Numbers pass through, so stored day numbers and date/time texts
+/// both read.
+std::optional<double> dayNumberOf(const QVariant& value);
 
 } // namespace common

@@ -7,8 +7,9 @@
 #include "link/LinkPanel.h"
 #include "link/Met1.h"
 #include "monitor/LiveDisplay.h"
-#include "trend/ReadingLogFiles.h"
-#include "trend/ReadingLogSql.h"
+#include "trend/HistoryQuery.h"
+#include "trend/TrendChart.h"
+#include "trend/TrendSurface.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,8 +19,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +41,6 @@ constexpr int kRulerMax = 12001;
 constexpr int kChartLeft = 1620;
 constexpr int kChartTop = 2310;
 constexpr int kTimeCaptionStep = 1500;
-constexpr int kTimeCaptionCount = 9;
 constexpr int kLiveRenewPointsPerZoom = 20;
 
 void setBackground(QWidget* widget, QRgb colour) {
@@ -181,10 +179,10 @@ void ssqx::buildAxisColumn() {
 void ssqx::buildChart() {
     pt0 = new QFrame(this);
     pt0->setObjectName(QStringLiteral("pt0"));
-    pt = new QWidget(pt0);
+    pt = new trend::TrendSurface(pt0);
     pt->setObjectName(QStringLiteral("pt"));
     setBackground(pt0, qRgb(255, 255, 255));
-    setBackground(pt, qRgb(192, 255, 192));
+    setBackground(pt, trend::kChartBackground);
 
     hc = new QSlider(Qt::Horizontal, this);
     hc->setObjectName(QStringLiteral("hc"));
@@ -194,7 +192,7 @@ void ssqx::buildChart() {
     const int captionTop = kChartTop + 7510 + 15;
     constexpr int kCaptionWidth = 1200;
     constexpr int kCaptionHalf = kCaptionWidth / 2;
-    for (int i = 0; i < kTimeCaptionCount; ++i) {
+    for (int i = 0; i < trend::kTimeCaptions; ++i) {
         const int centre = kChartLeft + kTimeCaptionStep * i;
         auto* date =
             makeLabel(this, QStringLiteral("Label7_%1").arg(i), QStringLiteral("2001/07/19"),
@@ -315,18 +313,17 @@ void ssqx::Form_Load() {
     }
     m_view.zoomLevel = 1;
 
-    if (trend::openReadingLog(QString::fromLatin1(kConnectionName))) {
-        if (const auto newest = readNewestRecord()) {
-            m_view.newestRecord = *newest;
-        }
+    m_log.open();
+    if (const auto newest = readNewestRecord()) {
+        m_view.newestRecord = *newest;
     }
 
     m_view.windowLength = trend::kLiveWindowLength;
     m_view.windowEnd = m_view.newestRecord;
     m_view.viewEnd = trend::kLiveWindowLength;
     closeLocked = true;
-    pt0->setGeometry(twipsRect(kChartLeft, kChartTop, 12010, 7510));
-    pt->setGeometry(twipsRect(0, 0, 12008, 7508));
+    pt0->setGeometry(twipsRect(kChartLeft, kChartTop, trend::kFrameWidth, trend::kFrameHeight));
+    pt->setGeometry(twipsRect(0, 0, trend::kSurfaceWidth, trend::kSurfaceHeight));
     m_view.rulerOn = false;
     hc->setFocusPolicy(Qt::ClickFocus);
     hc->setValue(0);
@@ -339,30 +336,11 @@ void ssqx::Form_Load() {
 }
 
 std::optional<std::int32_t> ssqx::readNewestRecord() {
-    QSqlDatabase db = QSqlDatabase::database(QString::fromLatin1(kConnectionName), false);
-    if (!db.isOpen()) {
-        return std::nullopt;
-    }
-    QSqlQuery query(db);
-    if (!query.exec(QString::fromLatin1(trend::kSelectControlRow)) || !query.next()) {
-        return std::nullopt;
-    }
-    bool ok = false;
-    const double lastId = query.value(0).toDouble(&ok);
-    if (!ok) {
-        return std::nullopt;
-    }
-    return common::roundToInt32(lastId);
+    m_log.ensureOpen();
+    return m_log.readLastId();
 }
 
-void ssqx::closeDatabase() {
-    const QString name = QString::fromLatin1(kConnectionName);
-    if (!QSqlDatabase::contains(name)) {
-        return;
-    }
-    QSqlDatabase::database(name, false).close();
-    QSqlDatabase::removeDatabase(name);
-}
+void ssqx::closeDatabase() { m_log.release(); }
 
 void ssqx::Timer1_Timer() {
     const auto& store = m_state.store;
@@ -424,10 +402,30 @@ void ssqx::extendTrendLive() {
     redrawTrend();
 }
 
-// The history query and the drawing of the chart come with the trend m_view.
-void ssqx::loadHistory() {}
+void ssqx::loadHistory() {
+    m_log.ensureOpen();
+    const trend::ReadOut readOut = trend::loadHistory(m_log, m_trendBuffer, m_view);
+    if (readOut.date) {
+        setLabelText(Label2, 9, *readOut.date);
+    }
+    if (readOut.time) {
+        setLabelText(Label2, 10, *readOut.time);
+    }
+}
 
-void ssqx::redrawTrend() { pt->update(); }
+void ssqx::redrawTrend() {
+    trend::ChartPicture picture = trend::redrawSequence(m_trendBuffer, m_view, m_state.yFullScale);
+    for (int i = 0; i < trend::kTimeCaptions; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        if (picture.dates[index]) {
+            setLabelText(Label7, i, *picture.dates[index]);
+        }
+        if (picture.times[index]) {
+            setLabelText(Label4, i, *picture.times[index]);
+        }
+    }
+    pt->setLines(std::move(picture.lines));
+}
 
 void ssqx::Timer2_Timer() { redrawTrend(); }
 

@@ -3,6 +3,7 @@
 #include "common/BoundedArray.h"
 #include "link/MeasurementStore.h"
 #include "link/MeterAccess.h"
+#include "trend/ReadingLog.h"
 #include "trend/TrendState.h"
 
 #include <QTimer>
@@ -16,6 +17,10 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
+
+namespace trend {
+class TrendSurface;
+}
 
 namespace meterlink {
 class LinkPanel;
@@ -70,6 +75,8 @@ class ssqx : public QWidget {
     bool printRequest = false;
     trend::TrendBuffer m_trendBuffer;
     trend::TrendView m_view;
+    /// The window's own connection to the reading log; it only reads.
+    trend::ReadingLog m_log{QString::fromLatin1(kConnectionName)};
 
     QGroupBox* Frame4 = nullptr;
     common::BoundedArray<QLabel*, 0, 25> D_3W;
@@ -81,7 +88,7 @@ class ssqx : public QWidget {
     QLineEdit* YKD = nullptr;
     QPushButton* Command26 = nullptr;
     QWidget* pt0 = nullptr;
-    QWidget* pt = nullptr;
+    trend::TrendSurface* pt = nullptr;
     QSlider* hc = nullptr;
     common::BoundedArray<QLabel*, 0, 8> Label7;
     common::BoundedArray<QLabel*, 0, 8> Label4;

@@ -2,10 +2,15 @@
 
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QUrl>
 
 namespace trend {
+
+namespace {
+constexpr int kWalSizeLimitBytes = 1024 * 1024;
+} // namespace
 
 QString readingLogPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -47,10 +52,20 @@ bool openReadingLog(const QString& connectionName, const QString& path) {
         QStringLiteral("?mode=rw"));
     db.setConnectOptions(
         QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(kReadingLogBusyTimeoutMs));
-    if (!QFileInfo(path).isFile()) {
+    if (!QFileInfo(path).isFile() || !db.open()) {
         return false;
     }
-    return db.open();
+    // A WAL log needs no sync per snapshot: a crash of the station loses nothing committed.
+    // The size limit gives the WAL file back its space after each checkpoint.
+    QSqlQuery pragma(db);
+    if (pragma.exec(QStringLiteral("PRAGMA journal_mode")) && pragma.next() &&
+        pragma.value(0).toString().compare(u"wal", Qt::CaseInsensitive) == 0) {
+        pragma.finish();
+        pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        pragma.exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kWalSizeLimitBytes));
+    }
+    pragma.finish();
+    return true;
 }
 
 } // namespace trend

@@ -6,7 +6,8 @@
 namespace trend {
 
 inline constexpr int kValueColumns = 26;
-inline constexpr int kReadingLogBusyTimeoutMs = 250;
+/// No timer tick waits more than 50 ms on a locked log: at most three waits of this each.
+inline constexpr int kReadingLogBusyTimeoutMs = 15;
 
 /// Where the reading log lives: <data>/JetR/Rdatabj.db under the writable generic data folder.
 QString readingLogPath();

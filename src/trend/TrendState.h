@@ -66,6 +66,8 @@ struct TrendView {
     std::int16_t scrollSteps = 0;
     bool atOldest = false;
     bool rulerOn = false;
+    /// Twips per unit of the value axis in the last drawing; kept when the full scale is 0.
+    float yScale = 0;
 };
 
 } // namespace trend

@@ -250,7 +250,8 @@ TEST_F(ReadingLog, OpensAnExistingLogWithAShortBusyTimeout) {
     const bool opened = trend::openReadingLog(connection.name());
     qputenv("XDG_DATA_HOME", saved);
     ASSERT_TRUE(opened);
-    EXPECT_TRUE(connection.db().connectOptions().contains(u"QSQLITE_BUSY_TIMEOUT=250"));
+    EXPECT_TRUE(connection.db().connectOptions().contains(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(trend::kReadingLogBusyTimeoutMs)));
     QSqlQuery query(connection.db());
     ASSERT_TRUE(query.exec(QStringLiteral("select * from  sl_void")));
     EXPECT_TRUE(query.next());

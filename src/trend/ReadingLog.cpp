@@ -1,0 +1,236 @@
+#include "trend/ReadingLog.h"
+
+#include "common/NumberText.h"
+#include "trend/ReadingLogSql.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace trend {
+
+namespace {
+
+constexpr int kControlColumns = 3;
+// Primary result codes of the database engine that a reopen cannot cure.
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+constexpr int kSqliteFull = 13;
+
+/// Field names of a result at positions 0..count-1, quoted for a statement of our own.
+QStringList fieldNames(const QSqlDatabase& db, const QSqlRecord& record, int count) {
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        names << db.driver()->escapeIdentifier(record.fieldName(i), QSqlDriver::FieldName);
+    }
+    return names;
+}
+
+QString assignments(const QStringList& names) {
+    QStringList parts;
+    for (const QString& name : names) {
+        parts << name + QStringLiteral("=?");
+    }
+    return parts.join(u',');
+}
+
+} // namespace
+
+ReadingLog::ReadingLog(QString connectionName, QString path)
+    : m_connectionName(std::move(connectionName)), m_path(std::move(path)) {}
+
+ReadingLog::~ReadingLog() { release(); }
+
+void ReadingLog::release() {
+    close();
+    if (QSqlDatabase::contains(m_connectionName)) {
+        QSqlDatabase::removeDatabase(m_connectionName);
+    }
+}
+
+bool ReadingLog::open() {
+    m_sinceOpenAttempt.start();
+    m_lastFault = LogFault::None;
+    return openReadingLog(m_connectionName, m_path);
+}
+
+bool ReadingLog::ensureOpen() {
+    if (isOpen()) {
+        return true;
+    }
+    if (m_sinceOpenAttempt.isValid() && m_sinceOpenAttempt.elapsed() < kReopenIntervalMs) {
+        return false;
+    }
+    return open();
+}
+
+void ReadingLog::close() {
+    if (QSqlDatabase::contains(m_connectionName)) {
+        QSqlDatabase::database(m_connectionName, false).close();
+    }
+}
+
+bool ReadingLog::isOpen() const {
+    return QSqlDatabase::contains(m_connectionName) &&
+           QSqlDatabase::database(m_connectionName, false).isOpen();
+}
+
+QSqlDatabase ReadingLog::database() const {
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+void ReadingLog::noteFault(const QSqlError& error) {
+    const int code = error.nativeErrorCode().toInt() & 0xFF;
+    if (code == kSqliteBusy || code == kSqliteLocked) {
+        m_lastFault = LogFault::Busy;
+    } else if (code == kSqliteFull) {
+        m_lastFault = LogFault::Full;
+    } else {
+        // A file made read-only, replaced or damaged under the connection: start afresh.
+        m_lastFault = LogFault::Broken;
+        close();
+    }
+}
+
+std::optional<std::int32_t> ReadingLog::readLastId() {
+    std::optional<std::int32_t> lastId;
+    select(QString::fromLatin1(kSelectControlRow), [&lastId](QSqlQuery& query) {
+        if (!query.next()) {
+            return;
+        }
+        bool ok = false;
+        const double value = query.value(0).toDouble(&ok);
+        if (ok) {
+            lastId = common::roundToInt32(value);
+        }
+    });
+    return lastId;
+}
+
+bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)>& use) {
+    if (!isOpen()) {
+        return false;
+    }
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    if (!query.exec(sql)) {
+        return false;
+    }
+    use(query);
+    query.finish();
+    return true;
+}
+
+bool ReadingLog::writeSnapshot(const Snapshot& snapshot) {
+    if (!isOpen()) {
+        return false;
+    }
+    QSqlDatabase db = database();
+    QSqlQuery begin(db);
+    // Taking the write lock first means nothing inside the transaction waits on another writer.
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        noteFault(begin.lastError());
+        return false;
+    }
+    begin.finish();
+    if (!writeDataRow(snapshot) || !writeControlRow(snapshot)) {
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    QSqlQuery commit(db);
+    if (!commit.exec(QStringLiteral("COMMIT"))) {
+        noteFault(commit.lastError());
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    m_lastFault = LogFault::None;
+    return true;
+}
+
+bool ReadingLog::writeDataRow(const Snapshot& snapshot) {
+    QSqlDatabase db = database();
+    QSqlRecord record;
+    bool overwrite = false;
+    if (!select(selectSnapshotSql(snapshot.recordNumber), [&](QSqlQuery& query) {
+            record = query.record();
+            overwrite = query.next() && !query.value(0).isNull();
+        })) {
+        return false;
+    }
+    const int count = std::min(static_cast<int>(record.count()), kSnapshotColumns);
+    if (count < 1) {
+        return false;
+    }
+    const QStringList names = fieldNames(db, record, count);
+    QSqlQuery write(db);
+    if (overwrite) {
+        // Only the first row carrying the number is overwritten, as a record set would.
+        write.prepare(QStringLiteral("UPDATE pv_data SET %1 WHERE rowid=(SELECT rowid FROM "
+                                     "pv_data WHERE %2=%3 LIMIT 1)")
+                          .arg(assignments(names), names[0])
+                          .arg(snapshot.recordNumber));
+    } else {
+        write.prepare(
+            QStringLiteral("INSERT INTO pv_data(%1) VALUES(%2)")
+                .arg(names.join(u','), QStringList(count, QStringLiteral("?")).join(u',')));
+    }
+    for (int i = 0; i < count; ++i) {
+        if (i == 0) {
+            write.addBindValue(snapshot.recordNumber);
+        } else if (i == 1) {
+            write.addBindValue(snapshot.date);
+        } else if (i == 2) {
+            write.addBindValue(snapshot.time);
+        } else {
+            write.addBindValue(
+                static_cast<double>(snapshot.values[static_cast<std::size_t>(i - 3)]));
+        }
+    }
+    if (!write.exec()) {
+        noteFault(write.lastError());
+        return false;
+    }
+    return true;
+}
+
+bool ReadingLog::writeControlRow(const Snapshot& snapshot) {
+    QSqlDatabase db = database();
+    QSqlRecord record;
+    bool hasRow = false;
+    if (!select(QString::fromLatin1(kSelectControlRow), [&](QSqlQuery& query) {
+            record = query.record();
+            hasRow = query.next();
+        })) {
+        return false;
+    }
+    if (!hasRow) {
+        // The control row is never created here; the snapshot itself still counts.
+        return true;
+    }
+    const int count = std::min(static_cast<int>(record.count()), kControlColumns);
+    if (count < 1) {
+        return true;
+    }
+    const QStringList names = fieldNames(db, record, count);
+    QSqlQuery write(db);
+    write.prepare(QStringLiteral("UPDATE sl_void SET %1 WHERE rowid=(SELECT rowid FROM sl_void "
+                                 "LIMIT 1)")
+                      .arg(assignments(names)));
+    const QVariant values[kControlColumns] = {snapshot.recordNumber, snapshot.recordNumber,
+                                              snapshot.month};
+    for (int i = 0; i < count; ++i) {
+        write.addBindValue(values[i]);
+    }
+    if (!write.exec()) {
+        noteFault(write.lastError());
+        return false;
+    }
+    return true;
+}
+
+} // namespace trend

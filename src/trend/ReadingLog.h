@@ -1,0 +1,81 @@
+#pragma once
+
+#include "trend/ReadingLogFiles.h"
+
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QSqlError;
+class QSqlQuery;
+
+namespace trend {
+
+inline constexpr int kSnapshotColumns = 3 + kValueColumns;
+
+/// What one snapshot writes: the data row and the control row's month.
+struct Snapshot {
+    std::int32_t recordNumber = 0;
+    double date = 0;
+    double time = 0;
+    std::array<float, kValueColumns> values{};
+    int month = 1;
+};
+
+/// Why the last write to the log failed.
+enum class LogFault { None, Busy, Full, Broken };
+
+/// One window's connection to the reading log. Every statement is finished as soon as it has
+/// run, so no read stays open and the WAL file can be checkpointed.
+class ReadingLog {
+  public:
+    /// How long a closed log waits before it tries the file again.
+    static constexpr int kReopenIntervalMs = 1000;
+
+    explicit ReadingLog(QString connectionName, QString path = readingLogPath());
+    ~ReadingLog();
+    ReadingLog(const ReadingLog&) = delete;
+    ReadingLog& operator=(const ReadingLog&) = delete;
+
+    /// Opens the existing file; false when it is missing or cannot be opened.
+    bool open();
+    /// Opens a closed log again, at most once a second, so a file that comes back is found.
+    bool ensureOpen();
+    void close();
+    /// Closes the connection and gives its name back.
+    void release();
+    [[nodiscard]] bool isOpen() const;
+
+    [[nodiscard]] const QString& connectionName() const { return m_connectionName; }
+    [[nodiscard]] const QString& path() const { return m_path; }
+    [[nodiscard]] QSqlDatabase database() const;
+    [[nodiscard]] LogFault lastFault() const { return m_lastFault; }
+
+    /// last_id of the first control row, as a 32-bit integer.
+    std::optional<std::int32_t> readLastId();
+
+    /// Stores one snapshot: the row with its record number (overwritten in place when it exists,
+    /// added otherwise) and the control row naming it, committed together or not at all. A log
+    /// without a control row still gets the data row.
+    bool writeSnapshot(const Snapshot& snapshot);
+
+    /// Runs one select and hands its result to use; the query is finished afterwards.
+    bool select(const QString& sql, const std::function<void(QSqlQuery&)>& use);
+
+  private:
+    bool writeDataRow(const Snapshot& snapshot);
+    bool writeControlRow(const Snapshot& snapshot);
+    void noteFault(const QSqlError& error);
+
+    QString m_connectionName;
+    QString m_path;
+    QElapsedTimer m_sinceOpenAttempt;
+    LogFault m_lastFault = LogFault::None;
+};
+
+} // namespace trend

@@ -1,0 +1,62 @@
+#include "trend/Recorder.h"
+
+#include "common/DayNumber.h"
+#include "common/NumberText.h"
+#include "trend/TrendState.h"
+
+#include <cmath>
+
+namespace trend {
+
+namespace {
+constexpr double kSecondsPerDay = 24.0 * 60.0 * 60.0;
+} // namespace
+
+Recorder::Recorder(ReadingLog& log, meterlink::SharedState& state) : m_log(log), m_state(state) {}
+
+std::int64_t Recorder::okitime() const {
+    // Date and time come from one reading of the clock, so midnight cannot fall between them.
+    const QDateTime now = common::clockNow();
+    const double days = (common::dateSerial(now.date()) - lastRecordDate) +
+                        (common::timeSerial(now.time()) - lastRecordTime);
+    const double seconds = common::roundHalfEven(days * kSecondsPerDay);
+    if (!std::isfinite(seconds)) {
+        return 0;
+    }
+    return static_cast<std::int64_t>(std::fabs(seconds));
+}
+
+void Recorder::step() {
+    m_log.ensureOpen();
+    if (const auto lastId = m_log.readLastId()) {
+        recordCounter = *lastId;
+    }
+    // A number outside the ring (a damaged or foreign control row) starts the ring again at 1.
+    if (recordCounter >= kRingSize || recordCounter < 0) {
+        recordCounter = 0;
+    }
+    if (okitime() < 1) {
+        return;
+    }
+    ++recordCounter;
+
+    const QDateTime now = common::clockNow();
+    lastRecordTime = common::timeSerial(now.time());
+    lastRecordDate = common::dateSerial(now.date());
+
+    Snapshot snapshot;
+    snapshot.recordNumber = recordCounter;
+    snapshot.date = lastRecordDate;
+    snapshot.time = lastRecordTime;
+    snapshot.month = now.date().month();
+    for (int k = 0; k < kValueColumns; ++k) {
+        snapshot.values[static_cast<std::size_t>(k)] = m_state.store.LiveVal.value(k);
+    }
+    m_log.writeSnapshot(snapshot);
+
+    if (m_state.mainWindowLoaded) {
+        m_state.newRecordReady = true;
+    }
+}
+
+} // namespace trend

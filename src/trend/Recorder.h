@@ -1,0 +1,33 @@
+#pragma once
+
+#include "link/MeasurementStore.h"
+#include "trend/ReadingLog.h"
+
+#include <cstdint>
+
+namespace trend {
+
+/// The recording step: at most one snapshot of the live readings per clock second into the ring
+/// of the reading log, then the announcement to the main window. It never yields.
+class Recorder {
+  public:
+    Recorder(ReadingLog& log, meterlink::SharedState& state);
+
+    /// One tick of the recorder's timer.
+    void step();
+
+    /// Whole seconds between the clock now and the last snapshot, whichever way the clock went.
+    [[nodiscard]] std::int64_t okitime() const;
+
+    /// Record number of the last snapshot, reloaded from the control row at every tick.
+    std::int32_t recordCounter = 0;
+    /// Date and time of day of the last snapshot of this run; 0 at start, so the first tick writes.
+    double lastRecordDate = 0;
+    double lastRecordTime = 0;
+
+  private:
+    ReadingLog& m_log;
+    meterlink::SharedState& m_state;
+};
+
+} // namespace trend
