@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -99,6 +101,70 @@ TEST(Station, RunsOffscreenWithoutADatabaseOrAMeterUntilStopped) {
     station.waitForFinished(5000);
     EXPECT_FALSE(
         QFile::exists(QString::fromStdString(dir.path()) + QStringLiteral("/JetR/Rdatabj.db")));
+}
+
+/// Numbers and count of the snapshots in a log, read on a connection of the test's own.
+struct LogContents {
+    int lastId = -1;
+    int rows = -1;
+    int highest = -1;
+    QString integrity;
+};
+
+LogContents readLog(const QString& path) {
+    LogContents contents;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e"));
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next()) {
+                contents.integrity = query.value(0).toString();
+            }
+            if (query.exec(QStringLiteral("SELECT last_id FROM sl_void")) && query.next()) {
+                contents.lastId = query.value(0).toInt();
+            }
+            if (query.exec(QStringLiteral("SELECT count(*), max(w_id) FROM pv_data")) &&
+                query.next()) {
+                contents.rows = query.value(0).toInt();
+                contents.highest = query.value(1).toInt();
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e"));
+    return contents;
+}
+
+TEST(Station, RecordsEverySecondAndARestartContinuesTheRing) {
+    TempDir dir;
+    const QString data = QString::fromStdString(dir.path());
+    const QString path = data + QStringLiteral("/JetR/Rdatabj.db");
+    ASSERT_EQ(QProcess::execute(QStringLiteral(INITDB_EXECUTABLE), {QStringLiteral("--path"), path}),
+              0);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    int before = 0;
+    for (int run = 0; run < 2; ++run) {
+        QProcess station;
+        station.setProcessEnvironment(env);
+        station.start(QStringLiteral(STATION_EXECUTABLE), {});
+        ASSERT_TRUE(station.waitForStarted(5000));
+        // The recorder starts with the main window, about 1.5 s after the splash.
+        EXPECT_FALSE(station.waitForFinished(4500));
+        station.kill();
+        station.waitForFinished(5000);
+
+        const LogContents contents = readLog(path);
+        EXPECT_EQ(contents.integrity, QStringLiteral("ok"));
+        EXPECT_GE(contents.lastId - before, 2) << "run " << run;
+        EXPECT_LE(contents.lastId - before, 5) << "run " << run;
+        EXPECT_EQ(contents.rows, contents.lastId) << "consecutive numbers from 1, none twice";
+        EXPECT_EQ(contents.highest, contents.lastId);
+        before = contents.lastId;
+    }
 }
 
 } // namespace
