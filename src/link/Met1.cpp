@@ -33,10 +33,10 @@ void Met1::readFloatBlock(int firstRegister, int firstSlot) {
 }
 
 void Met1::Timer1_Timer() {
-    if (m_inTick) {
-        return;
-    }
-    m_inTick = true;
+    m_tickGuard.run([this] { acquire(); });
+}
+
+void Met1::acquire() {
     auto& store = m_state.store;
     // Port and address are read afresh for every call: "关闭" may run during a yield.
     const auto port = [&store] { return store.PortSet.value(kPortNumber); };
@@ -52,7 +52,6 @@ void Met1::Timer1_Timer() {
         store.AlarmCoil.set(i, m_meter.Get_0X_Bit1(port(), address(), i + 1));
         m_yield();
     }
-    m_inTick = false;
 }
 
 } // namespace meterlink

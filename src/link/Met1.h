@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/TickGuard.h"
 #include "link/MeasurementStore.h"
 #include "link/MeterAccess.h"
 
@@ -32,12 +33,13 @@ class Met1 : public QObject {
 
   private:
     void readFloatBlock(int firstRegister, int firstSlot);
+    void acquire();
 
     SharedState& m_state;
     MeterAccess& m_meter;
     QTimer m_timer1;
     std::function<void()> m_yield;
-    bool m_inTick = false;
+    common::TickGuard m_tickGuard;
 };
 
 } // namespace meterlink
