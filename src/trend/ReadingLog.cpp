@@ -3,6 +3,7 @@
 #include "common/NumberText.h"
 #include "trend/ReadingLogSql.h"
 
+#include <QFile>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -11,6 +12,8 @@
 #include <QVariant>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 namespace trend {
 
@@ -55,13 +58,32 @@ void ReadingLog::release() {
 
 bool ReadingLog::open() {
     m_sinceOpenAttempt.start();
+    m_sinceIdentityCheck.start();
     m_lastFault = LogFault::None;
+    m_openedFile = fileIdentity();
     return openReadingLog(m_connectionName, m_path);
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> ReadingLog::fileIdentity() const {
+    struct stat info {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return std::pair<std::uint64_t, std::uint64_t>(info.st_dev, info.st_ino);
 }
 
 bool ReadingLog::ensureOpen() {
     if (isOpen()) {
-        return true;
+        if (m_sinceIdentityCheck.elapsed() < kReopenIntervalMs) {
+            return true;
+        }
+        m_sinceIdentityCheck.start();
+        // A connection to a removed or replaced file would go on writing where nobody reads.
+        const auto identity = fileIdentity();
+        if (identity && identity == m_openedFile) {
+            return true;
+        }
+        close();
     }
     if (m_sinceOpenAttempt.isValid() && m_sinceOpenAttempt.elapsed() < kReopenIntervalMs) {
         return false;

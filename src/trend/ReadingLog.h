@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QSqlError;
 class QSqlQuery;
@@ -44,7 +45,8 @@ class ReadingLog {
 
     /// Opens the existing file; false when it is missing or cannot be opened.
     bool open();
-    /// Opens a closed log again, at most once a second, so a file that comes back is found.
+    /// Opens a closed log again, at most once a second, so a file that comes back is found; an
+    /// open log whose file was removed or replaced is closed first, checked at most once a second.
     bool ensureOpen();
     void close();
     /// Closes the connection and gives its name back.
@@ -71,10 +73,14 @@ class ReadingLog {
     bool writeDataRow(const Snapshot& snapshot);
     bool writeControlRow(const Snapshot& snapshot);
     void noteFault(const QSqlError& error);
+    /// Device and inode of the file at the path, or empty when there is none.
+    [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity() const;
 
     QString m_connectionName;
     QString m_path;
     QElapsedTimer m_sinceOpenAttempt;
+    QElapsedTimer m_sinceIdentityCheck;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> m_openedFile;
     LogFault m_lastFault = LogFault::None;
 };
 

@@ -146,24 +146,17 @@ TEST_F(RecorderTest, RestartingContinuesAfterTheNewestRecord) {
 }
 
 // Logs made by other tools: columns named otherwise, no key, a number stored twice.
-class ForeignLogTest : public ::testing::Test {
+class ForeignLogTest : public RecorderTest {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(log.created());
+        RecorderTest::SetUp();
         ASSERT_TRUE(log.exec(QStringLiteral("DROP TABLE pv_data")));
         QString columns = QStringLiteral("w_id INTEGER, w_date REAL, w_time REAL");
         for (int k = 0; k < 26; ++k) {
             columns += QStringLiteral(", reading%1 REAL").arg(k);
         }
         ASSERT_TRUE(log.exec(QStringLiteral("CREATE TABLE pv_data(%1, note TEXT)").arg(columns)));
-        ASSERT_TRUE(recorderLog.open());
     }
-
-    TestLog log;
-    SteppedClock clock{kNoon};
-    meterlink::SharedState state;
-    trend::ReadingLog recorderLog{QStringLiteral("recorder"), log.path()};
-    trend::Recorder recorder{recorderLog, state};
 };
 
 TEST_F(ForeignLogTest, WritesColumnsByPositionAndLeavesTheColumnsAfterThemAlone) {
