@@ -1,6 +1,7 @@
-// Cost of the recording step, the history query and one redraw of the trend chart on a full ring
-// of 65,500 snapshots in a real log file. Each call is timed on its own, so the report carries
-// the median and the 99th percentile of single calls (p50_us, p99_us) beside the mean.
+// Cost of the recording step, the history query, one redraw of the trend chart, a step back and a
+// ruler move on a full ring of 65,500 snapshots in a real log file. Each call is timed on its own,
+// so the report carries the median and the 99th percentile of single calls (p50_us, p99_us) beside
+// the mean.
 
 #include "common/DayNumber.h"
 #include "common/Twips.h"
@@ -9,11 +10,13 @@
 #include "trend/ReadingLog.h"
 #include "trend/Recorder.h"
 #include "trend/TrendChart.h"
+#include "trend/TrendNavigation.h"
 #include "trend/TrendSurface.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -190,6 +193,70 @@ void BM_FullRedraw(benchmark::State& state) {
     state.counters["lines"] = static_cast<double>(lines);
 }
 
+/// "F7 右移" on the full ring: the window a minute further back, loaded and drawn.
+void BM_StepBack(benchmark::State& state) {
+    trend::ReadingLog reader(QStringLiteral("ssqx"), g_logPath);
+    if (!reader.open()) {
+        state.SkipWithError("the log did not open");
+        return;
+    }
+    trend::TrendBuffer buffer;
+    trend::TrendView view;
+    trend::TrendSurface surface;
+    surface.resize(common::px(trend::kSurfaceWidth), common::px(trend::kSurfaceHeight));
+    QImage image(surface.size(), QImage::Format_RGB32);
+    const auto live = [&view] {
+        view = trend::TrendView{};
+        view.newestRecord = kNewestRecord;
+        trend::returnToLive(view, {});
+    };
+    live();
+    timeEachCall(state, [&] {
+        if (view.scrollSteps >= 400) {
+            live();
+        }
+        const trend::NavigationRequests requests = trend::stepBack(view);
+        if (requests.reload) {
+            trend::loadHistory(reader, buffer, view);
+        }
+        trend::ChartPicture picture = trend::redrawSequence(buffer, view, trend::kFullScaleAtLoad);
+        surface.setLines(std::move(picture.lines));
+        QPainter painter(&image);
+        surface.paintChart(painter);
+    });
+}
+
+/// One move of the ruler: the point under it and the thirteen read-out labels.
+void BM_RulerMove(benchmark::State& state) {
+    trend::ReadingLog reader(QStringLiteral("ssqx"), g_logPath);
+    trend::TrendBuffer buffer;
+    trend::TrendView view;
+    view.windowEnd = kNewestRecord;
+    view.windowLength = trend::kHistoryWindowLength;
+    if (!reader.open()) {
+        state.SkipWithError("the log did not open");
+        return;
+    }
+    trend::loadHistory(reader, buffer, view);
+    trend::applyZoom(view);
+    QWidget host;
+    std::vector<QLabel*> labels;
+    for (int i = 0; i < 13; ++i) {
+        labels.push_back(new QLabel(&host));
+    }
+    int position = 0;
+    timeEachCall(state, [&] {
+        position = (position + 150) % trend::kRulerRightEnd;
+        const auto index = trend::rulerIndex(view, position);
+        const trend::RulerReadOut readOut = trend::rulerReadOut(buffer, index.value_or(0));
+        labels[0]->setText(readOut.date.value_or(QString()));
+        labels[1]->setText(readOut.time.value_or(QString()));
+        for (std::size_t c = 0; c < readOut.values.size(); ++c) {
+            labels[c + 2]->setText(readOut.values[c].value_or(QString()));
+        }
+    });
+}
+
 BENCHMARK(BM_RecordingStepWithSnapshot)->Unit(benchmark::kMicrosecond)->UseManualTime();
 BENCHMARK(BM_RecordingStepWithoutSnapshot)->Unit(benchmark::kMicrosecond)->UseManualTime();
 BENCHMARK(BM_LoadHistory)
@@ -199,6 +266,8 @@ BENCHMARK(BM_LoadHistory)
     ->UseManualTime();
 BENCHMARK(BM_LoadHistoryWrapping)->Unit(benchmark::kMicrosecond)->UseManualTime();
 BENCHMARK(BM_FullRedraw)->Unit(benchmark::kMicrosecond)->UseManualTime();
+BENCHMARK(BM_StepBack)->Unit(benchmark::kMicrosecond)->UseManualTime();
+BENCHMARK(BM_RulerMove)->Unit(benchmark::kMicrosecond)->UseManualTime();
 
 } // namespace
 

@@ -42,6 +42,7 @@ constexpr int kChartLeft = 1620;
 constexpr int kChartTop = 2310;
 constexpr int kTimeCaptionStep = 1500;
 constexpr int kLiveRenewPointsPerZoom = 20;
+constexpr int kFirstRulerStep = 150;
 
 void setBackground(QWidget* widget, QRgb colour) {
     // The display tick sets these five times a second; an unchanged colour needs no repaint.
@@ -188,6 +189,10 @@ void ssqx::buildChart() {
     hc->setObjectName(QStringLiteral("hc"));
     hc->setRange(kRulerMin, kRulerMax);
     hc->setGeometry(px(kChartLeft), px(kChartTop) - 21, px(12010), 20);
+    // Until the first zoom the arrow keys move the ruler by one point of the closest level.
+    hc->setSingleStep(kFirstRulerStep);
+    hc->setPageStep(kFirstRulerStep);
+    connect(hc, &QSlider::valueChanged, this, &ssqx::hc_Change);
 
     const int captionTop = kChartTop + 7510 + 15;
     constexpr int kCaptionWidth = 1200;
@@ -327,6 +332,7 @@ void ssqx::Form_Load() {
     m_view.rulerOn = false;
     hc->setFocusPolicy(Qt::ClickFocus);
     hc->setValue(0);
+    pt->setRuler(trend::rulerLineOff());
     loadHistory();
     redrawTrend();
 
@@ -461,13 +467,108 @@ void ssqx::Command1_Click() {
 
 void ssqx::Command2_Click() {}
 
-// Zoom, ruler and history steps come with the trend navigation.
-void ssqx::Command3_Click() {}
-void ssqx::Command4_Click() {}
-void ssqx::Command5_Click() {}
+void ssqx::applyNavigation(const trend::NavigationRequests& requests) {
+    if (requests.zoomInEnabled) {
+        Command3->setEnabled(*requests.zoomInEnabled);
+    }
+    if (requests.zoomOutEnabled) {
+        Command4->setEnabled(*requests.zoomOutEnabled);
+    }
+    if (requests.stepForwardEnabled) {
+        Command7->setEnabled(*requests.stepForwardEnabled);
+    }
+    if (requests.stepBackEnabled) {
+        Command8->setEnabled(*requests.stepBackEnabled);
+    }
+    if (requests.sliderStep) {
+        hc->setSingleStep(*requests.sliderStep);
+        hc->setPageStep(*requests.sliderStep);
+    }
+    if (requests.reload) {
+        loadHistory();
+    }
+    if (requests.redraw) {
+        redrawTrend();
+    }
+    if (requests.displayRunning) {
+        if (*requests.displayRunning) {
+            Timer1.start();
+        } else {
+            Timer1.stop();
+        }
+    }
+}
+
+void ssqx::Command3_Click() { applyNavigation(trend::zoomIn(m_view)); }
+
+void ssqx::Command4_Click() { applyNavigation(trend::zoomOut(m_view)); }
+
+void ssqx::Command5_Click() {
+    if (!m_view.rulerOn) {
+        hc->setValue(0);
+        pt->setRuler(trend::rulerLineOn());
+        hc->setEnabled(true);
+        m_view.rulerOn = true;
+        hc->setFocus();
+        Timer1.stop();
+        Command5->setText(QStringLiteral("F4 复原"));
+        return;
+    }
+    hc->setValue(0);
+    hc->setFocusPolicy(Qt::ClickFocus);
+    pt->setRuler(trend::rulerLineOff());
+    m_view.rulerOn = false;
+    hc->setEnabled(false);
+    Command5->setFocus();
+    Command5->setText(QStringLiteral("F4 标尺"));
+    Timer1.start();
+    trend::returnToLive(m_view, [this] { return readNewestRecord(); });
+    loadHistory();
+    redrawTrend();
+}
+
+// The selection behind "F5 选择" is not offered: the key does nothing.
 void ssqx::Command6_Click() {}
-void ssqx::Command7_Click() {}
-void ssqx::Command8_Click() {}
+
+void ssqx::Command7_Click() {
+    applyNavigation(trend::stepForward(m_view, [this] { return readNewestRecord(); }));
+}
+
+void ssqx::Command8_Click() { applyNavigation(trend::stepBack(m_view)); }
+
+void ssqx::hc_Change() {
+    const int position = hc->value();
+    switch (trend::rulerEndStep(m_view, position)) {
+    case trend::RulerEndStep::Back:
+        Command8_Click();
+        break;
+    case trend::RulerEndStep::Forward:
+        Command7_Click();
+        break;
+    case trend::RulerEndStep::None:
+        break;
+    }
+    pt->setRuler(trend::rulerLineAt(position));
+    const auto index = trend::rulerIndex(m_view, position);
+    if (!index) {
+        return;
+    }
+    const trend::RulerReadOut readOut = trend::rulerReadOut(m_trendBuffer, *index);
+    if (readOut.date) {
+        setLabelText(Label2, 9, *readOut.date);
+    }
+    if (readOut.time) {
+        setLabelText(Label2, 10, *readOut.time);
+    }
+    setBackground(Label2.value(9, nullptr), trend::kRulerReadOutBackground);
+    setBackground(Label2.value(10, nullptr), trend::kRulerReadOutBackground);
+    for (int c = 0; c < trend::kDrawnChannels; ++c) {
+        if (const auto& text = readOut.values[static_cast<std::size_t>(c)]) {
+            setLabelText(D_3W, c, *text);
+        }
+        setBackground(D_3W.value(c, nullptr), trend::kRulerReadOutBackground);
+    }
+}
 
 void ssqx::Command21_Click() {
     hide();

@@ -4,6 +4,7 @@
 #include "link/MeasurementStore.h"
 #include "link/MeterAccess.h"
 #include "trend/ReadingLog.h"
+#include "trend/TrendNavigation.h"
 #include "trend/TrendState.h"
 
 #include <QTimer>
@@ -62,6 +63,8 @@ class ssqx : public QWidget {
     void Command21_Click();
     void Command26_Click();
     void Label5_DblClick();
+    /// The ruler slider moved (by the operator or by code).
+    void hc_Change();
     void D_2R_Click();
 
     /// The trend's live extension: append the live values at viewEnd and clear newRecordReady.
@@ -130,6 +133,8 @@ class ssqx : public QWidget {
     void closeDatabase();
     std::optional<std::int32_t> readNewestRecord();
     void showFullScaleEditor(bool shown);
+    /// Carries out what a navigation command asks of the window's controls and timers.
+    void applyNavigation(const trend::NavigationRequests& requests);
 
     meterlink::SharedState& m_state;
     meterlink::MeterAccess& m_meter;

@@ -114,7 +114,8 @@ struct LogContents {
 LogContents readLog(const QString& path) {
     LogContents contents;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e"));
         db.setDatabaseName(path);
         if (db.open()) {
             QSqlQuery query(db);
@@ -140,8 +141,8 @@ TEST(Station, RecordsEverySecondAndARestartContinuesTheRing) {
     TempDir dir;
     const QString data = QString::fromStdString(dir.path());
     const QString path = data + QStringLiteral("/JetR/Rdatabj.db");
-    ASSERT_EQ(QProcess::execute(QStringLiteral(INITDB_EXECUTABLE), {QStringLiteral("--path"), path}),
-              0);
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral(INITDB_EXECUTABLE), {QStringLiteral("--path"), path}), 0);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), data);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

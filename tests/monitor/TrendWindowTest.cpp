@@ -9,6 +9,9 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -121,6 +124,121 @@ TEST_F(TrendWindowTest, TheSurfacePaintsTheCurvesInTheirColoursOnTheChartBackgro
         red = red || (image.pixelColor(300, y).rgb() & 0xFFFFFF) == 0xFF0000U;
     }
     EXPECT_TRUE(red);
+}
+
+QRgb background(const QWidget* widget) { return widget->palette().color(QPalette::Window).rgb(); }
+
+void press(QWidget* target, Qt::Key key) { QTest::keyClick(target, key); }
+
+TEST_F(TrendWindowTest, FunctionKeysDriveTheSameActionsAsTheButtons) {
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
+    ASSERT_TRUE(log.setLastId(1000));
+    load();
+    QWidget* focus = window->Command1;
+    focus->setFocus();
+
+    press(focus, Qt::Key_F2);
+    EXPECT_EQ(window->m_view.zoomLevel, 1) << "no closer level than 1";
+    press(focus, Qt::Key_F1);
+    EXPECT_EQ(window->m_view.zoomLevel, 2);
+    EXPECT_TRUE(window->Command3->isEnabled());
+    EXPECT_EQ(window->hc->singleStep(), 75);
+    press(focus, Qt::Key_F2);
+    EXPECT_EQ(window->m_view.zoomLevel, 1);
+    EXPECT_FALSE(window->Command3->isEnabled());
+
+    press(focus, Qt::Key_F6);
+    EXPECT_EQ(window->m_view.scrollSteps, 0) << "nothing newer than live";
+    press(focus, Qt::Key_F7);
+    EXPECT_EQ(window->m_view.scrollSteps, 1);
+    EXPECT_EQ(window->m_view.windowEnd, 940);
+    EXPECT_FALSE(window->Timer1.isActive());
+    EXPECT_TRUE(window->Command7->isEnabled());
+    EXPECT_EQ(window->m_trendBuffer.value(0, 321), 940.0F);
+    press(focus, Qt::Key_F6);
+    EXPECT_EQ(window->m_view.scrollSteps, 0);
+    EXPECT_TRUE(window->Timer1.isActive());
+    EXPECT_FALSE(window->Command7->isEnabled());
+    EXPECT_EQ(window->m_trendBuffer.value(0, 241), 1000.0F);
+
+    press(focus, Qt::Key_F4);
+    EXPECT_TRUE(window->m_view.rulerOn);
+    EXPECT_EQ(window->Command5->text(), QStringLiteral("F4 复原"));
+    press(window->hc, Qt::Key_F4);
+    EXPECT_FALSE(window->m_view.rulerOn);
+    EXPECT_EQ(window->Command5->text(), QStringLiteral("F4 标尺"));
+}
+
+TEST_F(TrendWindowTest, TheRulerReadsARecordedPointOnYellowAndGivesTheClockBackWhenOff) {
+    std::vector<trendtest::Row> rows = trendtest::secondsApart(1, 241, kMorning);
+    rows[189].values[0] = 381.25F; // record 190 at point 190
+    rows[189].values[10] = 49.98F;
+    ASSERT_TRUE(log.insert(rows));
+    ASSERT_TRUE(log.setLastId(241));
+    load();
+
+    window->Command5->click();
+    EXPECT_TRUE(window->hc->isEnabled());
+    EXPECT_TRUE(window->hc->hasFocus() || !window->isActiveWindow());
+    EXPECT_FALSE(window->Timer1.isActive());
+    EXPECT_EQ(window->pt->ruler()->line, QLineF(1, 0, 1, 330));
+
+    window->hc->setValue(1500); // zoom 1: point 180 + 10
+    EXPECT_EQ(window->pt->ruler()->line, QLineF(1500, 0, 1500, 7500));
+    EXPECT_EQ(window->D_3W.value(0, nullptr)->text(), QStringLiteral("381.25"));
+    EXPECT_EQ(window->D_3W.value(10, nullptr)->text(), QStringLiteral("49.98"));
+    EXPECT_EQ(window->Label2.value(9, nullptr)->text(), QStringLiteral("2026/12/08"));
+    EXPECT_EQ(window->Label2.value(10, nullptr)->text(), QStringLiteral("09:03:09"));
+    for (int c = 0; c <= 10; ++c) {
+        EXPECT_EQ(background(window->D_3W.value(c, nullptr)), qRgb(255, 255, 0)) << c;
+    }
+    EXPECT_EQ(background(window->Label2.value(9, nullptr)), qRgb(255, 255, 0));
+    EXPECT_NE(background(window->D_3W.value(11, nullptr)), qRgb(255, 255, 0));
+    window->Timer3_Timer();
+    EXPECT_EQ(window->Label2.value(10, nullptr)->text(), QStringLiteral("09:03:09"))
+        << "the clock leaves the ruler's labels alone";
+
+    window->Command5->click();
+    EXPECT_EQ(window->hc->value(), 0);
+    EXPECT_FALSE(window->hc->isEnabled());
+    EXPECT_TRUE(window->Timer1.isActive());
+    EXPECT_EQ(window->pt->ruler()->line, QLineF(0, 0, 0, 330));
+    window->Timer3_Timer();
+    EXPECT_EQ(window->Label2.value(10, nullptr)->text(), QStringLiteral("09:16:40"));
+    window->Timer1_Timer();
+    EXPECT_EQ(background(window->D_3W.value(0, nullptr)), qRgb(255, 192, 255));
+    EXPECT_EQ(background(window->Label2.value(9, nullptr)), qRgb(128, 255, 128));
+    EXPECT_EQ(window->D_3W.value(0, nullptr)->text(), QStringLiteral("0000.0000"));
+}
+
+TEST_F(TrendWindowTest, TheRulersRightEndInHistoryReturnsToLiveWithTheRulerStillOn) {
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
+    ASSERT_TRUE(log.setLastId(1000));
+    load();
+    window->Command5->click();
+    window->hc->setValue(-1);
+    EXPECT_EQ(window->m_view.scrollSteps, 1);
+    EXPECT_EQ(window->m_view.windowEnd, 940);
+    window->hc->setValue(12001);
+    EXPECT_EQ(window->m_view.scrollSteps, 0);
+    EXPECT_TRUE(window->m_view.rulerOn);
+    EXPECT_TRUE(window->Timer1.isActive());
+    EXPECT_EQ(window->m_view.windowEnd, 1000);
+}
+
+TEST_F(TrendWindowTest, SevenStepsBackFrom1000ShowTheWindowEndingAt580) {
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
+    ASSERT_TRUE(log.setLastId(1000));
+    load();
+    for (int step = 0; step < 7; ++step) {
+        window->Command8->click();
+    }
+    // Records 260 to 580 fill points 1 to 321; caption i names point 180 + 10 i + 1.
+    for (int i = 0; i < 9; ++i) {
+        const QDateTime at = kMorning.addSecs(259 + 180 + 10 * i);
+        EXPECT_EQ(window->Label4.value(i, nullptr)->text(), at.time().toString(u"HH:mm:ss")) << i;
+    }
+    EXPECT_EQ(window->m_trendBuffer.value(0, 321), 580.0F);
 }
 
 } // namespace

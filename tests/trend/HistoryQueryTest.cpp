@@ -1,5 +1,5 @@
-#include "TrendLogFixture.h"
 #include "trend/HistoryQuery.h"
+#include "TrendLogFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -88,8 +88,8 @@ TEST_F(LoadHistoryTest, FillsTheWindowOldestFirstAndMarksOnlyTheFirstPoint) {
 }
 
 TEST_F(LoadHistoryTest, AWindowBeforeFiveInTheMorningHasNoMarkAtItsFirstPoint) {
-    ASSERT_TRUE(log.insert(
-        trendtest::secondsApart(1, 241, QDateTime(QDate(2026, 12, 8), QTime(0, 1, 0)))));
+    ASSERT_TRUE(
+        log.insert(trendtest::secondsApart(1, 241, QDateTime(QDate(2026, 12, 8), QTime(0, 1, 0)))));
     load(241);
     EXPECT_EQ(buffer.gapMark.value(1), 0);
 }
@@ -128,7 +128,8 @@ TEST_F(LoadHistoryTest, FewerRowsLeaveTheRestClearedButChannelsNineAndTenAsTheyW
 TEST_F(LoadHistoryTest, MarksAPauseOfFiveMinutesAndAJumpOverMidnightButNotAWholeDay) {
     std::vector<trendtest::Row> rows = trendtest::secondsApart(1, 10, kMorning);
     auto pause = trendtest::secondsApart(11, 10, kMorning.addSecs(9 + 300));
-    auto sameTimeNextDay = trendtest::secondsApart(21, 10, kMorning.addSecs(9 + 300 + 10).addDays(1));
+    auto sameTimeNextDay =
+        trendtest::secondsApart(21, 10, kMorning.addSecs(9 + 300 + 10).addDays(1));
     rows.insert(rows.end(), pause.begin(), pause.end());
     rows.insert(rows.end(), sameTimeNextDay.begin(), sameTimeNextDay.end());
     auto nearMidnight =
@@ -159,7 +160,8 @@ TEST_F(LoadHistoryTest, ReadsDatesAndTimesStoredAsTextByOtherTools) {
                                         "(1, '2026-12-08', '09:30:15', '12.5')")));
     load(1, 1);
     EXPECT_DOUBLE_EQ(buffer.trendDate.value(1), dateOf(kMorning));
-    EXPECT_DOUBLE_EQ(buffer.trendTime.value(1), timeOf(QDateTime(kMorning.date(), QTime(9, 30, 15))));
+    EXPECT_DOUBLE_EQ(buffer.trendTime.value(1),
+                     timeOf(QDateTime(kMorning.date(), QTime(9, 30, 15))));
     EXPECT_EQ(buffer.value(0, 1), 12.5F);
 }
 

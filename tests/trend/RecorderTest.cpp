@@ -1,5 +1,5 @@
-#include "TrendLogFixture.h"
 #include "trend/Recorder.h"
+#include "TrendLogFixture.h"
 
 #include <QSqlQuery>
 

@@ -1,5 +1,5 @@
-#include "common/DayNumber.h"
 #include "trend/TrendChart.h"
+#include "common/DayNumber.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,9 @@ namespace {
 
 std::vector<ChartLine> linesOf(const ChartPicture& picture, common::Rgb colour, LineStyle style) {
     std::vector<ChartLine> found;
-    std::copy_if(picture.lines.begin(), picture.lines.end(), std::back_inserter(found),
-                 [&](const ChartLine& line) { return line.colour == colour && line.style == style; });
+    std::copy_if(
+        picture.lines.begin(), picture.lines.end(), std::back_inserter(found),
+        [&](const ChartLine& line) { return line.colour == colour && line.style == style; });
     return found;
 }
 
@@ -89,8 +90,7 @@ TEST(DrawTrend, CaptionsNameThePointOneAfterTheCurvePointAtTheirPlace) {
     const ChartPicture picture = trend::redrawSequence(buffer, view, 6000);
     for (int i = 0; i < 9; ++i) {
         const int p = 120 + 20 * i + 1;
-        EXPECT_EQ(picture.times[static_cast<std::size_t>(i)],
-                  common::generalDateText(p / 86400.0))
+        EXPECT_EQ(picture.times[static_cast<std::size_t>(i)], common::generalDateText(p / 86400.0))
             << i;
         EXPECT_EQ(picture.dates[static_cast<std::size_t>(i)], common::generalDateText(46000 + p));
     }
@@ -104,8 +104,7 @@ TEST(DrawTrend, ALiveWindowExtrapolatesItsLastTwoCaptionsAcrossMidnight) {
         trend::TrendView view = liveView(zoom);
         const ChartPicture picture = trend::redrawSequence(buffer, view, 6000);
         const int seconds = 10 * zoom;
-        EXPECT_EQ(picture.times[7],
-                  common::generalDateText((seconds - 5) / 86400.0)) << zoom;
+        EXPECT_EQ(picture.times[7], common::generalDateText((seconds - 5) / 86400.0)) << zoom;
         EXPECT_EQ(picture.dates[7], common::generalDateText(46365));
         EXPECT_EQ(picture.times[8], common::generalDateText((2 * seconds - 5) / 86400.0));
         EXPECT_EQ(picture.dates[8], common::generalDateText(46365));
@@ -165,8 +164,9 @@ TEST(DrawTrend, SkipsASegmentWhoseEndDoesNotFitTheSurface) {
     buffer.setValue(3, 181, 1e30F);
     trend::TrendView view = liveView(1);
     const ChartPicture picture = trend::redrawSequence(buffer, view, 6000);
-    const auto solid = std::count_if(picture.lines.begin(), picture.lines.end(),
-                                     [](const ChartLine& line) { return line.style == LineStyle::Solid; });
+    const auto solid =
+        std::count_if(picture.lines.begin(), picture.lines.end(),
+                      [](const ChartLine& line) { return line.style == LineStyle::Solid; });
     EXPECT_EQ(solid, 60 * 11 - 2) << "both segments that meet at the huge value";
 }
 

@@ -1,0 +1,195 @@
+#include "trend/TrendNavigation.h"
+
+#include "common/DayNumber.h"
+#include "common/NumberText.h"
+
+#include <limits>
+
+namespace trend {
+
+namespace {
+
+constexpr int kZoomClosest = 1;
+constexpr int kZoomWidest = 4;
+constexpr int kRulerWidth = 2;
+constexpr int kRulerTickHeight = 330;
+
+/// 60 × steps in 16 bits, as the window end is computed; empty once it overflows.
+std::optional<std::int16_t> stepRecords(std::int16_t steps) {
+    const int n = kStepRecords * steps;
+    if (n > std::numeric_limits<std::int16_t>::max() ||
+        n < std::numeric_limits<std::int16_t>::min()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int16_t>(n);
+}
+
+/// The end of the history window n records behind the newest, wrapped into the ring; exactly
+/// n behind leaves the end where it was.
+void moveWindowEnd(TrendView& view, std::int16_t n) {
+    if (view.newestRecord > n) {
+        view.windowEnd = view.newestRecord - n;
+    } else if (view.newestRecord < n) {
+        view.windowEnd = kRingSize - (n - view.newestRecord);
+    }
+}
+
+/// The zoom level's spacing, the slider's steps to match, and a redraw.
+void rezoom(TrendView& view, NavigationRequests& requests) {
+    applyZoom(view);
+    if (const auto step = common::roundToInt32(view.pointSpacing)) {
+        requests.sliderStep = *step;
+    }
+    requests.redraw = true;
+}
+
+std::optional<std::int16_t> plusOne(std::int16_t value, int delta) {
+    const int next = value + delta;
+    if (next > std::numeric_limits<std::int16_t>::max() ||
+        next < std::numeric_limits<std::int16_t>::min()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int16_t>(next);
+}
+
+} // namespace
+
+NavigationRequests zoomIn(TrendView& view) {
+    if (const auto level = plusOne(view.zoomLevel, -1)) {
+        view.zoomLevel = *level;
+    }
+    NavigationRequests requests;
+    if (view.zoomLevel <= kZoomClosest) {
+        requests.zoomInEnabled = false;
+    }
+    if (view.zoomLevel < kZoomWidest) {
+        requests.zoomOutEnabled = true;
+    }
+    rezoom(view, requests);
+    return requests;
+}
+
+NavigationRequests zoomOut(TrendView& view) {
+    if (const auto level = plusOne(view.zoomLevel, 1)) {
+        view.zoomLevel = *level;
+    }
+    NavigationRequests requests;
+    if (view.zoomLevel > kZoomClosest) {
+        requests.zoomInEnabled = true;
+    }
+    if (view.zoomLevel >= kZoomWidest) {
+        requests.zoomOutEnabled = false;
+    }
+    rezoom(view, requests);
+    return requests;
+}
+
+NavigationRequests stepBack(TrendView& view) {
+    NavigationRequests requests;
+    if (const auto steps = plusOne(view.scrollSteps, 1)) {
+        view.scrollSteps = *steps;
+    }
+    view.windowLength = kHistoryWindowLength;
+    requests.displayRunning = false;
+    requests.stepForwardEnabled = true;
+
+    if (const auto n = stepRecords(view.scrollSteps)) {
+        // The window would reach the oldest snapshots: block, and keep what the chart shows.
+        if (view.newestRecord > *n && view.newestRecord - *n <= kHistoryWindowLength) {
+            requests.stepBackEnabled = false;
+            view.atOldest = true;
+            return requests;
+        }
+        moveWindowEnd(view, *n);
+    }
+    view.viewEnd = kHistoryWindowLength;
+    requests.reload = true;
+    requests.redraw = true;
+    return requests;
+}
+
+void returnToLive(TrendView& view, const NewestRecordReader& readNewest) {
+    view.windowLength = kLiveWindowLength;
+    if (const auto newest = readNewest ? readNewest() : std::nullopt) {
+        view.newestRecord = *newest;
+    }
+    view.windowEnd = view.newestRecord;
+    view.viewEnd = kLiveWindowLength;
+}
+
+NavigationRequests stepForward(TrendView& view, const NewestRecordReader& readNewest) {
+    NavigationRequests requests;
+    if (const auto steps = plusOne(view.scrollSteps, -1)) {
+        view.scrollSteps = *steps;
+    }
+    view.windowLength = kHistoryWindowLength;
+    requests.reload = true;
+    requests.redraw = true;
+    if (view.scrollSteps == 0) {
+        returnToLive(view, readNewest);
+        requests.stepForwardEnabled = false;
+        requests.displayRunning = true;
+        return requests;
+    }
+    if (const auto n = stepRecords(view.scrollSteps)) {
+        moveWindowEnd(view, *n);
+    }
+    view.viewEnd = kHistoryWindowLength;
+    if (view.atOldest) {
+        requests.stepBackEnabled = true;
+        view.atOldest = false;
+    }
+    return requests;
+}
+
+ChartLine rulerLineOn() {
+    return {QLineF(1, 0, 1, kRulerTickHeight), common::rgb(255, 255, 0), kRulerWidth,
+            LineStyle::Solid};
+}
+
+ChartLine rulerLineAt(int position) {
+    return {QLineF(position, 0, position, kPlotHeight), common::rgb(192, 0, 192), kRulerWidth,
+            LineStyle::Solid};
+}
+
+ChartLine rulerLineOff() {
+    return {QLineF(0, 0, 0, kRulerTickHeight), common::rgb(0, 255, 0), kRulerWidth,
+            LineStyle::Solid};
+}
+
+RulerEndStep rulerEndStep(const TrendView& view, int position) {
+    if (position == kRulerLeftEnd && !view.atOldest) {
+        return RulerEndStep::Back;
+    }
+    if (position == kRulerRightEnd && view.scrollSteps > 0) {
+        return RulerEndStep::Forward;
+    }
+    return RulerEndStep::None;
+}
+
+std::optional<int> rulerIndex(const TrendView& view, int position) {
+    if (view.pointSpacing == 0.0F) {
+        return std::nullopt;
+    }
+    const float index =
+        static_cast<float>(view.viewStart) + static_cast<float>(position) / view.pointSpacing;
+    return common::roundToInt16(index);
+}
+
+RulerReadOut rulerReadOut(const TrendBuffer& buffer, int index) {
+    RulerReadOut readOut;
+    if (const auto date = buffer.trendDate.get(index)) {
+        readOut.date = common::generalDateText(*date);
+    }
+    if (const auto time = buffer.trendTime.get(index)) {
+        readOut.time = common::generalDateText(*time);
+    }
+    for (int c = 0; c < kDrawnChannels; ++c) {
+        if (const auto value = buffer.value(c, index)) {
+            readOut.values[static_cast<std::size_t>(c)] = common::generalForm(*value);
+        }
+    }
+    return readOut;
+}
+
+} // namespace trend

@@ -1,0 +1,214 @@
+#include "trend/TrendNavigation.h"
+#include "common/DayNumber.h"
+
+#include <gtest/gtest.h>
+
+using trend::NavigationRequests;
+using trend::TrendView;
+
+namespace {
+
+TrendView liveAt(std::int32_t newestRecord) {
+    TrendView view;
+    view.newestRecord = newestRecord;
+    view.windowEnd = newestRecord;
+    view.windowLength = 241;
+    view.viewEnd = 241;
+    trend::applyZoom(view);
+    return view;
+}
+
+TEST(StepBack, FromRecord1000SevenStepsEndAt580AndTheTwelfthBlocks) {
+    TrendView view = liveAt(1000);
+    for (int step = 1; step <= 7; ++step) {
+        const NavigationRequests requests = trend::stepBack(view);
+        ASSERT_TRUE(requests.reload && requests.redraw) << step;
+        EXPECT_EQ(requests.displayRunning, false);
+        EXPECT_EQ(requests.stepForwardEnabled, true);
+    }
+    EXPECT_EQ(view.windowEnd, 580);
+    EXPECT_EQ(view.windowLength, 321);
+    EXPECT_EQ(view.viewEnd, 321);
+    for (int step = 8; step <= 11; ++step) {
+        trend::stepBack(view);
+    }
+    EXPECT_EQ(view.windowEnd, 340);
+
+    const NavigationRequests blocked = trend::stepBack(view);
+    EXPECT_FALSE(blocked.reload);
+    EXPECT_FALSE(blocked.redraw);
+    EXPECT_EQ(blocked.stepBackEnabled, false);
+    EXPECT_TRUE(view.atOldest);
+    EXPECT_EQ(view.scrollSteps, 12);
+    EXPECT_EQ(view.windowEnd, 340);
+    EXPECT_EQ(trend::rulerEndStep(view, trend::kRulerLeftEnd), trend::RulerEndStep::None);
+
+    const NavigationRequests forward = trend::stepForward(view, {});
+    EXPECT_TRUE(forward.reload && forward.redraw);
+    EXPECT_EQ(view.scrollSteps, 11);
+    EXPECT_EQ(view.windowEnd, 340);
+    EXPECT_EQ(forward.stepBackEnabled, true);
+    EXPECT_FALSE(view.atOldest);
+    EXPECT_FALSE(forward.displayRunning);
+}
+
+TEST(StepBack, NearTheStartOfTheRingBlocksAtOnceWithoutAReload) {
+    TrendView view = liveAt(100);
+    const NavigationRequests requests = trend::stepBack(view);
+    EXPECT_FALSE(requests.reload);
+    EXPECT_FALSE(requests.redraw);
+    EXPECT_EQ(requests.displayRunning, false);
+    EXPECT_EQ(requests.stepBackEnabled, false);
+    EXPECT_TRUE(view.atOldest);
+    EXPECT_EQ(view.windowEnd, 100);
+    EXPECT_EQ(view.viewEnd, 241) << "the chart keeps its live window";
+}
+
+TEST(StepBack, JustAfterTheWrapRunsThroughTheOlderPartOfTheRing) {
+    TrendView view = liveAt(30);
+    for (int step = 1; step <= 100; ++step) {
+        const NavigationRequests requests = trend::stepBack(view);
+        ASSERT_TRUE(requests.reload) << step;
+        ASSERT_EQ(view.windowEnd, 65500 - (60 * step - 30)) << step;
+    }
+    EXPECT_FALSE(view.atOldest);
+}
+
+TEST(StepBack, ExactlyOneStepPerNewestRecordKeepsTheWindowEnd) {
+    TrendView view = liveAt(60);
+    trend::stepBack(view);
+    EXPECT_EQ(view.windowEnd, 60);
+    trend::stepBack(view);
+    EXPECT_EQ(view.windowEnd, 65440);
+}
+
+TEST(StepBack, StopsMovingTheWindowOnceSixtyStepsOverflowSixteenBits) {
+    TrendView view = liveAt(30);
+    for (int step = 1; step <= 546; ++step) {
+        trend::stepBack(view);
+    }
+    EXPECT_EQ(view.windowEnd, 65500 - (32760 - 30));
+    const NavigationRequests requests = trend::stepBack(view);
+    EXPECT_EQ(view.scrollSteps, 547);
+    EXPECT_EQ(view.windowEnd, 32770);
+    EXPECT_TRUE(requests.reload);
+    EXPECT_FALSE(view.atOldest);
+    trend::stepForward(view, {});
+    EXPECT_EQ(view.windowEnd, 32770);
+    trend::stepForward(view, {});
+    EXPECT_EQ(view.windowEnd, 65500 - (32700 - 30));
+}
+
+TEST(StepForward, TheLastStepReadsTheNewestRecordAndGoesLive) {
+    TrendView view = liveAt(1000);
+    trend::stepBack(view);
+    trend::stepBack(view);
+    const NavigationRequests back = trend::stepForward(view, [] { return 2000; });
+    EXPECT_EQ(view.windowEnd, 940) << "history keeps the newest record of the last live entry";
+    EXPECT_FALSE(back.displayRunning);
+
+    const NavigationRequests live = trend::stepForward(view, [] { return 1130; });
+    EXPECT_EQ(view.scrollSteps, 0);
+    EXPECT_EQ(view.newestRecord, 1130);
+    EXPECT_EQ(view.windowEnd, 1130);
+    EXPECT_EQ(view.windowLength, 241);
+    EXPECT_EQ(view.viewEnd, 241);
+    EXPECT_TRUE(live.reload && live.redraw);
+    EXPECT_EQ(live.stepForwardEnabled, false);
+    EXPECT_EQ(live.displayRunning, true);
+    EXPECT_FALSE(live.stepBackEnabled);
+}
+
+TEST(StepForward, AControlRowThatCannotBeReadKeepsTheLastNewestRecord) {
+    TrendView view = liveAt(1000);
+    trend::stepBack(view);
+    trend::stepForward(view, [] { return std::optional<std::int32_t>(); });
+    EXPECT_EQ(view.windowEnd, 1000);
+}
+
+TEST(Zoom, EnablesEachWayOnlyWhereTheLevelsAllowAndMatchesTheSliderSteps) {
+    TrendView view = liveAt(1000);
+    const int steps[] = {0, 150, 75, 50, 38};
+    for (std::int16_t level = 2; level <= 4; ++level) {
+        const NavigationRequests requests = trend::zoomOut(view);
+        EXPECT_EQ(view.zoomLevel, level);
+        EXPECT_EQ(requests.zoomInEnabled, true);
+        EXPECT_EQ(requests.zoomOutEnabled,
+                  level == 4 ? std::optional<bool>(false) : std::optional<bool>());
+        EXPECT_EQ(requests.sliderStep, steps[level]);
+        EXPECT_TRUE(requests.redraw);
+        EXPECT_FALSE(requests.reload);
+    }
+    for (std::int16_t level = 3; level >= 1; --level) {
+        const NavigationRequests requests = trend::zoomIn(view);
+        EXPECT_EQ(view.zoomLevel, level);
+        EXPECT_EQ(requests.zoomOutEnabled, true);
+        EXPECT_EQ(requests.zoomInEnabled,
+                  level == 1 ? std::optional<bool>(false) : std::optional<bool>());
+        EXPECT_EQ(requests.sliderStep, steps[level]);
+    }
+    EXPECT_EQ(view.windowEnd, 1000);
+}
+
+TEST(Ruler, ItsEndsStepBackAndForwardOnlyWhereTheyMay) {
+    TrendView view = liveAt(1000);
+    EXPECT_EQ(trend::rulerEndStep(view, -1), trend::RulerEndStep::Back);
+    EXPECT_EQ(trend::rulerEndStep(view, 12001), trend::RulerEndStep::None);
+    EXPECT_EQ(trend::rulerEndStep(view, 0), trend::RulerEndStep::None);
+    trend::stepBack(view);
+    ASSERT_EQ(trend::rulerEndStep(view, 12001), trend::RulerEndStep::Forward);
+    // The ruler stays on; the step forward brings the chart and the display back to live.
+    view.rulerOn = true;
+    const NavigationRequests requests = trend::stepForward(view, [] { return 1000; });
+    EXPECT_EQ(requests.displayRunning, true);
+    EXPECT_EQ(view.windowLength, 241);
+}
+
+TEST(Ruler, PicksThePointNearestToItRoundingHalvesToEven) {
+    TrendView view = liveAt(1000);
+    struct Row {
+        std::int16_t zoom;
+        int position;
+        int index;
+    };
+    const Row rows[] = {{1, 0, 180},     {1, 75, 180}, {1, 225, 182}, {1, 9000, 240},
+                        {1, 12001, 260}, {1, -1, 180}, {4, -1, 0},    {4, 37, 1},
+                        {4, 12001, 320}, {3, 125, 62}, {2, 112, 121}};
+    for (const Row& row : rows) {
+        view.zoomLevel = row.zoom;
+        trend::applyZoom(view);
+        EXPECT_EQ(trend::rulerIndex(view, row.position), row.index)
+            << row.zoom << " " << row.position;
+    }
+}
+
+TEST(Ruler, ReadsThePointInTheGeneralForms) {
+    trend::TrendBuffer buffer;
+    buffer.trendDate.set(200, common::dateSerial(QDate(2026, 12, 8)));
+    buffer.trendTime.set(200, common::timeSerial(QTime(3, 12, 5)));
+    buffer.setValue(0, 200, 380.125F);
+    buffer.setValue(10, 200, 50.0F);
+    buffer.setValue(9, 200, 12345678.0F);
+    const trend::RulerReadOut readOut = trend::rulerReadOut(buffer, 200);
+    EXPECT_EQ(readOut.date, QStringLiteral("2026/12/08"));
+    EXPECT_EQ(readOut.time, QStringLiteral("03:12:05"));
+    EXPECT_EQ(readOut.values[0], QStringLiteral("380.125"));
+    EXPECT_EQ(readOut.values[10], QStringLiteral("50"));
+    EXPECT_EQ(readOut.values[9], QStringLiteral("1.234568E+07"));
+    EXPECT_EQ(readOut.values[1], QStringLiteral("0"));
+    const trend::RulerReadOut outside = trend::rulerReadOut(buffer, 323);
+    EXPECT_FALSE(outside.date);
+    EXPECT_FALSE(outside.values[0]);
+}
+
+TEST(Ruler, ItsLineLooksAsItIsSwitchedAndMoved) {
+    EXPECT_EQ(trend::rulerLineOn().line, QLineF(1, 0, 1, 330));
+    EXPECT_EQ(trend::rulerLineOn().colour, common::rgb(255, 255, 0));
+    EXPECT_EQ(trend::rulerLineAt(4500).line, QLineF(4500, 0, 4500, 7500));
+    EXPECT_EQ(trend::rulerLineAt(4500).colour, common::rgb(192, 0, 192));
+    EXPECT_EQ(trend::rulerLineOff().line, QLineF(0, 0, 0, 330));
+    EXPECT_EQ(trend::rulerLineOff().colour, common::rgb(0, 255, 0));
+    EXPECT_EQ(trend::rulerLineOff().width, 2);
+}
+
+} // namespace
