@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QSqlDatabase>
@@ -289,9 +290,13 @@ TEST_F(MainWindowTest, ConfigurationButtonSwapsWindowsAndBack) {
     auto* back = config->findChild<QPushButton*>(QStringLiteral("Command11"));
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->text(), QStringLiteral(" Esc 返回"));
+    const QPointer<QWidget> closed(config);
     back->click();
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(config->isVisible());
+    // The unloaded window is deleted once control is back in the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closed.isNull());
 }
 
 TEST_F(MainWindowTest, ClosingTheConfigurationWindowByItsFrameAlsoBringsTheMainWindowBack) {
@@ -305,8 +310,11 @@ TEST_F(MainWindowTest, ClosingTheConfigurationWindowByItsFrameAlsoBringsTheMainW
         }
     }
     ASSERT_NE(config, nullptr);
+    const QPointer<QWidget> closed(config);
     EXPECT_TRUE(config->close());
     EXPECT_TRUE(window->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closed.isNull());
 }
 
 TEST_F(MainWindowTest, ANewSnapshotExtendsTheLiveTrendByOnePoint) {
