@@ -3,6 +3,7 @@
 // so the report carries the median and the 99th percentile of single calls (p50_us, p99_us) beside
 // the mean.
 
+#include "FullRing.h"
 #include "common/DayNumber.h"
 #include "common/Twips.h"
 #include "link/MeasurementStore.h"
@@ -35,10 +36,9 @@
 
 namespace {
 
-// Somewhere inside the ring, so the plain windows need no wrap.
-constexpr std::int32_t kNewestRecord = 30000;
+using benchring::kNewestRecord;
+using benchring::kNewestTime;
 constexpr std::int32_t kWrappingWindowEnd = 100;
-const QDateTime kNewestTime(QDate(2026, 3, 28), QTime(14, 0, 0), QTimeZone::utc());
 
 QString g_logPath;
 
@@ -65,43 +65,6 @@ template <typename Body> void timeEachCall(benchmark::State& state, Body&& body)
     state.counters["p50_us"] = at(0.5);
     state.counters["p99_us"] = at(0.99);
     state.counters["max_us"] = micros.back();
-}
-
-/// A full ring one second per record, the newest being kNewestRecord at kNewestTime, with
-/// readings that move so the curves are not flat.
-bool seedFullRing(const QString& path) {
-    bool ok = false;
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-seed"));
-        db.setDatabaseName(path);
-        if (db.open()) {
-            const std::int64_t newest =
-                static_cast<std::int64_t>(common::dateSerial(kNewestTime.date())) * 86400 +
-                kNewestTime.time().msecsSinceStartOfDay() / 1000;
-            QStringList values;
-            for (int k = 0; k < trend::kValueColumns; ++k) {
-                values << (k < 16 ? QStringLiteral("(i * %1) % 5000 + %2").arg(k + 3).arg(k * 50)
-                                  : QStringLiteral("0"));
-            }
-            QSqlQuery query(db);
-            ok = query.exec(
-                     QStringLiteral(
-                         "INSERT INTO pv_data WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT "
-                         "i + 1 FROM n WHERE i < %1) SELECT i, s / 86400, (s % 86400) / 86400.0, "
-                         "%2 FROM (SELECT i, %3 - (%4 - i + %1) % %1 AS s FROM n)")
-                         .arg(trend::kRingSize)
-                         .arg(values.join(u','))
-                         .arg(newest)
-                         .arg(kNewestRecord)) &&
-                 query.exec(QStringLiteral("UPDATE sl_void SET last_id=%1, last_id_copy=%1")
-                                .arg(kNewestRecord));
-            query.finish();
-            db.close();
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-seed"));
-    return ok;
 }
 
 /// The recorder on the full ring with a clock the benchmark steps.
@@ -282,9 +245,7 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir dir;
     g_logPath = dir.filePath(QStringLiteral("Rdatabj.db"));
-    QProcess initdb;
-    initdb.start(QStringLiteral(VX310_INITDB), {QStringLiteral("--path"), g_logPath});
-    if (!initdb.waitForFinished(10000) || initdb.exitCode() != 0 || !seedFullRing(g_logPath)) {
+    if (!benchring::makeFullRing(g_logPath, "(i * %1) % 5000 + %2")) {
         std::fprintf(stderr, "vx310-bench-trend: could not create the full ring\n");
         return 1;
     }

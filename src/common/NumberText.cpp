@@ -280,4 +280,16 @@ std::optional<QString> generalForm(float value) {
 
 QString integerText(std::int64_t value) { return QString::number(value); }
 
+std::optional<float> singleOf(const QVariant& value) {
+    if (value.isNull()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (!ok || std::isnan(number) || std::fabs(number) > std::numeric_limits<float>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<float>(number);
+}
+
 } // namespace common

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <QVariant>
 
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,10 @@ std::optional<QString> fixedForm(float value);
 /// magnitudes from 1E-4 to below 1E+7, otherwise "1.234568E+07" / "1E-05". Empty for NaN and
 /// infinities.
 std::optional<QString> generalForm(float value);
+
+/// A stored reading as single precision; empty for null, text that is no number, and values
+/// beyond a float.
+std::optional<float> singleOf(const QVariant& value);
 
 /// Text of a whole number as the decimal integer with no leading blank ("-1", "0", "9999").
 QString integerText(std::int64_t value);

@@ -7,19 +7,31 @@
 #include "link/LinkPanel.h"
 #include "link/Met1.h"
 #include "monitor/LiveDisplay.h"
+#include "monitor/PrintPage.h"
+#include "monitor/SelectionWindow.h"
 #include "trend/HistoryQuery.h"
+#include "trend/MomentSelection.h"
+#include "trend/SnapshotExport.h"
 #include "trend/TrendChart.h"
 #include "trend/TrendSurface.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSlider>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -90,7 +102,15 @@ void endProcessNow() {
 } // namespace
 
 ssqx::ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget* parent)
-    : QWidget(parent), m_state(state), m_meter(meter), m_endProcess(endProcessNow) {
+    : QWidget(parent), m_state(state), m_meter(meter), m_endProcess(endProcessNow),
+      m_choosePrinter([this](QPrinter& printer) {
+          QPrintDialog dialog(&printer, this);
+          return dialog.exec() == QDialog::Accepted;
+      }),
+      m_chooseExportFile([this](const QString& suggested) {
+          return QFileDialog::getSaveFileName(this, QStringLiteral("导出"), suggested,
+                                              QStringLiteral("CSV (*.csv)"));
+      }) {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(QStringLiteral("VX310 三相多功能表"));
     setFixedSize(px(kClientWidth), px(kClientHeight));
@@ -232,8 +252,6 @@ void ssqx::buildFunctionColumn() {
     Command6 = makeButton(Frame3, "Command6", QStringLiteral("F5 选择"), at(4));
     Command7 = makeButton(Frame3, "Command7", QStringLiteral("F6 左移"), at(5));
     Command8 = makeButton(Frame3, "Command8", QStringLiteral("F7 右移"), at(6));
-    Command2->setEnabled(false);
-    Command6->setEnabled(false);
     connect(Command4, &QPushButton::clicked, this, &ssqx::Command4_Click);
     connect(Command3, &QPushButton::clicked, this, &ssqx::Command3_Click);
     connect(Command2, &QPushButton::clicked, this, &ssqx::Command2_Click);
@@ -294,6 +312,10 @@ void ssqx::buildStatusLabels() {
                         twipsRect(210, 11145, 2115, 255));
     Label10->setAlignment(Qt::AlignCenter);
     setTextColour(Label10, kAlarmCaptionColour);
+
+    Image2 = new QLabel(this);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->hide();
 }
 
 void ssqx::setAcquisition(meterlink::Met1* met1) { m_linkPanel->setAcquisition(met1); }
@@ -448,14 +470,43 @@ void ssqx::Timer3_Timer() {
     }
 }
 
-// Nothing starts the print routine: it counts its ticks and gives up when no print is asked for.
 void ssqx::Timer4_Timer() {
     if (++m_printTicks < kPrintTickCycle) {
         return;
     }
     m_printTicks = 0;
+    if (printRequest) {
+        printRequest = false;
+        // The window as the operator sees it, also on the clipboard for a report.
+        const QPixmap picture = grab();
+        QGuiApplication::clipboard()->setPixmap(picture);
+        QCoreApplication::processEvents();
+        Image2->hide();
+        Image2->setPixmap(picture);
+        printPicture();
+        Image2->clear();
+    }
     printRequest = false;
     Timer4.stop();
+}
+
+void ssqx::printPicture() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setFullPage(true);
+    printer.setDocName(windowTitle());
+    if (!m_choosePrinter || !m_choosePrinter(printer)) {
+        return;
+    }
+    const QPixmap picture = Image2->pixmap();
+    QPainter painter;
+    if (picture.isNull() || !painter.begin(&printer)) {
+        return;
+    }
+    painter.drawPixmap(pictureOnPage(picture.deviceIndependentSize(), printer.logicalDpiX(),
+                                     printer.logicalDpiY()),
+                       picture, QRectF(picture.rect()));
+    painter.end();
 }
 
 void ssqx::Command1_Click() {
@@ -465,7 +516,12 @@ void ssqx::Command1_Click() {
     m_endProcess();
 }
 
-void ssqx::Command2_Click() {}
+void ssqx::Command2_Click() {
+    printRequest = true;
+    if (!Timer4.isActive()) {
+        Timer4.start();
+    }
+}
 
 void ssqx::applyNavigation(const trend::NavigationRequests& requests) {
     if (requests.zoomInEnabled) {
@@ -527,8 +583,70 @@ void ssqx::Command5_Click() {
     redrawTrend();
 }
 
-// The selection behind "F5 选择" is not offered: the key does nothing.
-void ssqx::Command6_Click() {}
+void ssqx::Command6_Click() {
+    if (m_selection != nullptr) {
+        m_selection->raise();
+        m_selection->activateWindow();
+        return;
+    }
+    m_log.ensureOpen();
+    // An empty or missing log has no moment to offer.
+    const auto span = trend::logSpan(m_log);
+    if (!span) {
+        return;
+    }
+    m_selection = new SelectionWindow(span->oldest, span->newest, this);
+    m_selection->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_selection, &SelectionWindow::showRequested, this, &ssqx::jumpToMoment);
+    connect(m_selection, &SelectionWindow::exportRequested, this, &ssqx::exportSpan);
+    m_selection->open();
+}
+
+void ssqx::jumpToMoment(double moment) {
+    m_log.ensureOpen();
+    const auto nearest = trend::nearestSnapshot(m_log, moment);
+    if (!nearest) {
+        return;
+    }
+    if (const auto newest = readNewestRecord()) {
+        m_view.newestRecord = *newest;
+    }
+    trend::Jump jump = trend::jumpToRecord(m_view, nearest->record);
+    const std::int32_t length = m_view.windowLength;
+    m_view.windowLength = jump.loadLength;
+    loadHistory();
+    m_view.windowLength = length;
+    jump.requests.reload = false;
+    applyNavigation(jump.requests);
+    if (!m_view.rulerOn) {
+        return;
+    }
+    if (const auto point = trend::pointNearest(m_trendBuffer, nearest->moment)) {
+        const auto position = common::roundToInt32((*point - m_view.viewStart) *
+                                                   static_cast<double>(m_view.pointSpacing));
+        const QSignalBlocker quiet(hc);
+        hc->setValue(std::clamp(position.value_or(0), 0, trend::kPlotWidth));
+    }
+    hc_Change();
+}
+
+void ssqx::exportSpan(double from, double to) {
+    const QDateTime first(common::dateFromSerial(std::floor(from)),
+                          common::timeFromSerial(from - std::floor(from)));
+    const QDateTime last(common::dateFromSerial(std::floor(to)),
+                         common::timeFromSerial(to - std::floor(to)));
+    const QString suggested =
+        QStringLiteral("vx310-%1.csv").arg(first.toString(u"yyyyMMdd-HHmmss"));
+    const QString path = m_chooseExportFile ? m_chooseExportFile(suggested) : QString();
+    if (path.isEmpty()) {
+        return;
+    }
+    QFile file(path);
+    m_log.ensureOpen();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        trend::exportSnapshots(m_log, first, last, file);
+    }
+}
 
 void ssqx::Command7_Click() {
     applyNavigation(trend::stepForward(m_view, [this] { return readNewestRecord(); }));

@@ -3,10 +3,12 @@
 #include "common/BoundedArray.h"
 #include "link/MeasurementStore.h"
 #include "link/MeterAccess.h"
+#include "monitor/SelectionWindow.h"
 #include "trend/ReadingLog.h"
 #include "trend/TrendNavigation.h"
 #include "trend/TrendState.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -17,6 +19,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QPrinter;
 class QSlider;
 
 namespace trend {
@@ -47,6 +50,14 @@ class ssqx : public QWidget {
     void setAcquisition(meterlink::Met1* met1);
     /// How "退出" ends the process (tests replace it).
     void setEndProcess(std::function<void()> endProcess) { m_endProcess = std::move(endProcess); }
+    /// How the print routine asks for a printer: false prints nothing (tests set a PDF file).
+    void setPrinterChooser(std::function<bool(QPrinter&)> choose) {
+        m_choosePrinter = std::move(choose);
+    }
+    /// How "导出" asks for the file to write: an empty name writes nothing.
+    void setExportFileChooser(std::function<QString(const QString&)> choose) {
+        m_chooseExportFile = std::move(choose);
+    }
 
     void Timer1_Timer();
     void Timer2_Timer();
@@ -73,6 +84,13 @@ class ssqx : public QWidget {
     void loadHistory();
     /// Clear the chart, drawGrid, applyZoom, drawTrend.
     void redrawTrend();
+    /// Brings the recorded snapshot nearest a moment (a day number) onto the chart, as the steps
+    /// back that reach it would.
+    void jumpToMoment(double moment);
+    /// Writes the snapshots between two moments to a file the operator names, as CSV.
+    void exportSpan(double from, double to);
+    /// The selection window "选择" while it is open.
+    [[nodiscard]] SelectionWindow* selectionWindow() const { return m_selection; }
 
     bool closeLocked = false;
     bool printRequest = false;
@@ -109,6 +127,8 @@ class ssqx : public QWidget {
     common::BoundedArray<QLabel*, 9, 10> Label2;
     common::BoundedArray<QLabel*, 0, 1> D_2R;
     QLabel* Label10 = nullptr;
+    /// Holds the picture on its way to the printer; never shown.
+    QLabel* Image2 = nullptr;
     meterlink::LinkPanel* m_linkPanel = nullptr;
 
     QTimer Timer1;
@@ -138,7 +158,12 @@ class ssqx : public QWidget {
 
     meterlink::SharedState& m_state;
     meterlink::MeterAccess& m_meter;
+    void printPicture();
+
     std::function<void()> m_endProcess;
+    std::function<bool(QPrinter&)> m_choosePrinter;
+    std::function<QString(const QString&)> m_chooseExportFile;
+    QPointer<SelectionWindow> m_selection;
     int m_printTicks = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "trend/HistoryQuery.h"
 
 #include "common/DayNumber.h"
+#include "common/NumberText.h"
 #include "trend/ReadingLogSql.h"
 
 #include <QSqlQuery>
@@ -16,19 +17,6 @@ namespace {
 bool fitsInt32(std::int64_t value) {
     return value >= std::numeric_limits<std::int32_t>::min() &&
            value <= std::numeric_limits<std::int32_t>::max();
-}
-
-/// A stored reading as single precision; empty for null, text and values beyond a float.
-std::optional<float> singleOf(const QVariant& value) {
-    if (value.isNull()) {
-        return std::nullopt;
-    }
-    bool ok = false;
-    const double number = value.toDouble(&ok);
-    if (!ok || std::isnan(number) || std::fabs(number) > std::numeric_limits<float>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<float>(number);
 }
 
 } // namespace
@@ -77,7 +65,7 @@ ReadOut loadHistory(ReadingLog& log, TrendBuffer& buffer, TrendView& view) {
                         buffer.trendTime.set(i, *time);
                     }
                     for (int c = 0; c < kDrawnChannels; ++c) {
-                        if (const auto value = singleOf(query.value(3 + c))) {
+                        if (const auto value = common::singleOf(query.value(3 + c))) {
                             buffer.setValue(c, i, *value);
                         }
                     }

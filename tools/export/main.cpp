@@ -1,0 +1,271 @@
+// vx310-export: writes the recorded snapshots between two moments as CSV, while the station goes
+// on recording.
+
+#include "trend/ReadingLogFiles.h"
+#include "trend/SnapshotExport.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QTime>
+#include <QTimeZone>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+// A one-off read may wait a moment for the recorder's commit; in WAL mode the recorder never
+// waits for a reader.
+constexpr int kBusyTimeoutMs = 500;
+const char* const kConnection = "vx310-export";
+const QString kMomentForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+void printError(const QString& text) {
+    std::fprintf(stderr, "vx310-export: %s\n", qUtf8Printable(text));
+}
+
+struct Options {
+    QDateTime from;
+    QDateTime to;
+    QString output;
+    QString log;
+};
+
+/// The moment of an argument in exactly the documented form; empty otherwise. It carries no
+/// time zone, so a moment inside a daylight-saving gap is read as written.
+std::optional<QDateTime> parseMoment(const QString& text) {
+    const QStringList parts = text.split(u' ');
+    if (parts.size() != 2) {
+        return std::nullopt;
+    }
+    const QDate date = QDate::fromString(parts[0], QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(parts[1], QStringLiteral("HH:mm:ss"));
+    if (!date.isValid() || !time.isValid()) {
+        return std::nullopt;
+    }
+    QDateTime at(date, time, QTimeZone::utc());
+    // The parser also takes one-digit fields; the form promises two.
+    if (at.toString(kMomentForm) != text) {
+        return std::nullopt;
+    }
+    return at;
+}
+
+/// The one value of an option given at most once, or empty after printing the complaint.
+std::optional<QString> singleValue(const QCommandLineParser& parser,
+                                   const QCommandLineOption& option) {
+    const QStringList values = parser.values(option);
+    const QString name = QStringLiteral("--") + option.names().constFirst();
+    if (values.size() > 1) {
+        printError(QStringLiteral("%1 given twice (try --help)").arg(name));
+        return std::nullopt;
+    }
+    if (!values.isEmpty() && values.constFirst().isEmpty()) {
+        printError(QStringLiteral("%1 needs a value (try --help)").arg(name));
+        return std::nullopt;
+    }
+    return values.isEmpty() ? QString() : values.constFirst();
+}
+
+std::optional<QDateTime> momentOption(const QCommandLineParser& parser,
+                                      const QCommandLineOption& option) {
+    const auto text = singleValue(parser, option);
+    if (!text) {
+        return std::nullopt;
+    }
+    const QString name = QStringLiteral("--") + option.names().constFirst();
+    if (text->isEmpty()) {
+        printError(QStringLiteral("%1 is required (try --help)").arg(name));
+        return std::nullopt;
+    }
+    const auto moment = parseMoment(*text);
+    if (!moment) {
+        printError(
+            QStringLiteral("%1 '%2' is not a moment of the form %3").arg(name, *text, kMomentForm));
+    }
+    return moment;
+}
+
+/// True when both names reach one file, through links too.
+bool sameFile(const QString& first, const QString& second) {
+    const QFileInfo a(first);
+    const QFileInfo b(second);
+    if (a.exists() && b.exists()) {
+        return a.canonicalFilePath() == b.canonicalFilePath();
+    }
+    return a.absoluteFilePath() == b.absoluteFilePath();
+}
+
+/// Options from the command line, or empty after printing the one-line complaint. --help and
+/// --version end the process here.
+std::optional<Options> parseArguments(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes the recorded snapshots between two moments, both included, as CSV "
+                       "(UTF-8 with a byte-order mark) while the station goes on recording."));
+    const QCommandLineOption fromOption(QStringLiteral("from"),
+                                        QStringLiteral("First moment, \"yyyy-MM-dd HH:mm:ss\"."),
+                                        QStringLiteral("moment"));
+    const QCommandLineOption toOption(QStringLiteral("to"),
+                                      QStringLiteral("Last moment, \"yyyy-MM-dd HH:mm:ss\"."),
+                                      QStringLiteral("moment"));
+    const QCommandLineOption outputOption(
+        QStringLiteral("output"),
+        QStringLiteral("Write the CSV to FILE instead of standard output."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption logOption(
+        QStringLiteral("log"),
+        QStringLiteral("Read the reading log FILE instead of the station's (%1).")
+            .arg(trend::readingLogPath()),
+        QStringLiteral("FILE"));
+    parser.addOptions({fromOption, toOption, outputOption, logOption});
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+
+    if (!parser.parse(app.arguments())) {
+        printError(parser.errorText() + QStringLiteral(" (try --help)"));
+        return std::nullopt;
+    }
+    if (parser.isSet(helpOption)) {
+        parser.showHelp(kExitOk);
+    }
+    if (parser.isSet(versionOption)) {
+        parser.showVersion();
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        printError(QStringLiteral("unexpected argument '%1' (try --help)")
+                       .arg(parser.positionalArguments().constFirst()));
+        return std::nullopt;
+    }
+
+    Options options;
+    // Each lookup complains on its own; the first complaint ends the parse.
+    const auto from = momentOption(parser, fromOption);
+    const auto to = from ? momentOption(parser, toOption) : std::nullopt;
+    const auto output = to ? singleValue(parser, outputOption) : std::nullopt;
+    const auto log = output ? singleValue(parser, logOption) : std::nullopt;
+    if (!log) {
+        return std::nullopt;
+    }
+    if (*to < *from) {
+        printError(QStringLiteral("--to %1 is before --from %2")
+                       .arg(to->toString(kMomentForm), from->toString(kMomentForm)));
+        return std::nullopt;
+    }
+    options.from = *from;
+    options.to = *to;
+    options.output = *output;
+    options.log = QFileInfo(log->isEmpty() ? trend::readingLogPath() : *log).absoluteFilePath();
+    if (!options.output.isEmpty() && sameFile(options.output, options.log)) {
+        printError(QStringLiteral("--output would overwrite the reading log %1").arg(options.log));
+        return std::nullopt;
+    }
+    return options;
+}
+
+/// Opens the log without the right to write it: the station's recording is never held up and
+/// a missing file is never created.
+bool openReadOnly(QSqlDatabase& db, const QString& path, QString* error) {
+    const QFileInfo file(path);
+    if (!file.isFile()) {
+        *error = file.exists() ? QStringLiteral("not a file") : QStringLiteral("no such file");
+        return false;
+    }
+    db.setDatabaseName(path);
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!db.open()) {
+        *error = db.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+int exportTo(QIODevice& out, const Options& options) {
+    int status = kExitOk;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
+        QString error;
+        if (!openReadOnly(db, options.log, &error)) {
+            printError(QStringLiteral("cannot read %1: %2").arg(options.log, error));
+            status = kExitFailed;
+        } else if (!trend::exportSnapshots(db, options.from, options.to, out, &error)) {
+            printError(QStringLiteral("cannot export from %1: %2").arg(options.log, error));
+            status = kExitFailed;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(kConnection);
+    return status;
+}
+
+/// Standard output, or a device or pipe named by --output: written in place.
+int exportInPlace(QFile& out, const QString& name, const Options& options) {
+    if (!out.isOpen()) {
+        printError(QStringLiteral("cannot write %1: %2").arg(name, out.errorString()));
+        return kExitFailed;
+    }
+    const int status = exportTo(out, options);
+    if (!out.flush() && status == kExitOk) {
+        printError(QStringLiteral("cannot write %1: %2").arg(name, out.errorString()));
+        return kExitFailed;
+    }
+    return status;
+}
+
+/// A file named by --output: it appears whole or not at all, and a failed export leaves an
+/// earlier one as it was.
+int exportToFile(const QString& path, const Options& options) {
+    QSaveFile out(path);
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly)) {
+        printError(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return kExitFailed;
+    }
+    const int status = exportTo(out, options);
+    if (status != kExitOk) {
+        out.cancelWriting();
+        return status;
+    }
+    if (!out.commit()) {
+        printError(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vx310-export"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VX310_VERSION));
+    const std::optional<Options> options = parseArguments(app);
+    if (!options) {
+        return kExitUsage;
+    }
+    if (options->output.isEmpty()) {
+        QFile out;
+        out.open(stdout, QIODevice::WriteOnly);
+        return exportInPlace(out, QStringLiteral("standard output"), *options);
+    }
+    const QFileInfo target(options->output);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        // A replacement file renamed over a device or a pipe would take its place.
+        QFile out(options->output);
+        out.open(QIODevice::WriteOnly);
+        return exportInPlace(out, options->output, *options);
+    }
+    return exportToFile(options->output, *options);
+}
