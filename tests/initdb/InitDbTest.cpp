@@ -216,6 +216,29 @@ TEST_F(InitDb, PrintsUsageOnHelpAndCreatesNothing) {
     EXPECT_FALSE(QFileInfo::exists(dataHome()));
 }
 
+TEST_F(InitDb, HelpListsEveryOptionOnStandardOutput) {
+    for (const QString& help : {QStringLiteral("--help"), QStringLiteral("-h")}) {
+        const ToolRun run = runTool({help});
+        EXPECT_EQ(run.exitCode, 0) << qPrintable(help);
+        EXPECT_TRUE(run.out.startsWith(QStringLiteral("Usage: "))) << qPrintable(run.out);
+        for (const char* option : {"--if-missing", "--path", "--version"}) {
+            EXPECT_TRUE(run.out.contains(QLatin1String(option))) << option;
+        }
+        EXPECT_TRUE(run.err.isEmpty()) << qPrintable(run.err);
+    }
+    EXPECT_FALSE(QFileInfo::exists(dataHome()));
+}
+
+TEST_F(InitDb, PrintsItsNameAndTheProjectVersionAndCreatesNothing) {
+    for (const QString& version : {QStringLiteral("--version"), QStringLiteral("-v")}) {
+        const ToolRun run = runTool({version});
+        EXPECT_EQ(run.exitCode, 0) << qPrintable(version);
+        EXPECT_EQ(run.out, QStringLiteral("vx310-initdb " VX310_VERSION "\n"));
+        EXPECT_TRUE(run.err.isEmpty()) << qPrintable(run.err);
+    }
+    EXPECT_FALSE(QFileInfo::exists(dataHome()));
+}
+
 class ReadingLog : public InitDb {};
 
 TEST_F(ReadingLog, LivesInJetRUnderTheDataFolder) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -39,6 +40,33 @@ TEST(MeterSimCommandLine, RejectsBadArgumentsWithOneLineAndStatus2) {
         EXPECT_EQ(r.exitStatus, 2) << shown;
         EXPECT_TRUE(r.out.empty()) << shown;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << ": " << r.err;
+    }
+}
+
+TEST(MeterSimCommandLine, PrintsUsageOnHelpWithEveryOptionAndStartsNothing) {
+    TempDir dir;
+    setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    for (const char* help : {"--help", "-h"}) {
+        const RunResult r = runProgram({VX310_METER_SIM, help}, kRunTimeout);
+        EXPECT_EQ(r.exitStatus, 0) << help;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        EXPECT_TRUE(r.out.starts_with("Usage: ")) << r.out;
+        for (const char* option :
+             {"--port", "--device", "--baud", "--parity", "--silent", "--delay", "--fail-writes",
+              "--wire-time", "--version", "silent on|off"}) {
+            EXPECT_NE(r.out.find(option), std::string::npos) << option;
+        }
+        EXPECT_EQ(r.out.find("ready"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/modbus485"));
+}
+
+TEST(MeterSimCommandLine, PrintsItsNameAndTheProjectVersion) {
+    for (const char* version : {"--version", "-v"}) {
+        const RunResult r = runProgram({VX310_METER_SIM, version}, kRunTimeout);
+        EXPECT_EQ(r.exitStatus, 0) << version;
+        EXPECT_EQ(r.out, std::string("vx310-meter-sim ") + VX310_VERSION + "\n");
+        EXPECT_TRUE(r.err.empty()) << r.err;
     }
 }
 

@@ -91,4 +91,35 @@ TEST_F(SimWire, BroadcastWritesTakeEffectWithoutAnAnswer) {
     EXPECT_EQ(exchange(withCrc({1, 3, 0, 1, 0, 1})), withCrc({1, 3, 2, 0x01, 0x00}));
 }
 
+TEST_F(SimWire, RefusesFunctionsTheMeterDoesNotHaveWithException01) {
+    EXPECT_EQ(exchange(withCrc({1, 2, 0, 0, 0, 1})), withCrc({1, 0x82, 1}));
+    EXPECT_EQ(exchange(withCrc({1, 5, 0, 0, 0xFF, 0})), withCrc({1, 0x85, 1}));
+    EXPECT_EQ(exchange(withCrc({1, 0x0F, 0, 0, 0, 1, 1, 1})), withCrc({1, 0x8F, 1}));
+    EXPECT_EQ(exchange(withCrc({1, 0x11})), withCrc({1, 0x91, 1}));
+    EXPECT_EQ(exchange(withCrc({1, 0x17, 0, 0, 0, 1, 0, 1, 0, 1, 2, 0, 7})), withCrc({1, 0x97, 1}));
+}
+
+TEST_F(SimWire, AnswersBadCountsWithException03WithoutDelay) {
+    EXPECT_EQ(exchange(withCrc({1, 3, 0, 0, 0, 0})), withCrc({1, 0x83, 3}));
+    EXPECT_EQ(exchange(withCrc({1, 4, 0, 0, 0, 126})), withCrc({1, 0x84, 3}));
+    EXPECT_EQ(exchange(withCrc({1, 1, 0, 0, 0x07, 0xD1})), withCrc({1, 0x81, 3}));
+    EXPECT_EQ(exchange(withCrc({1, 0x10, 0, 0, 0, 1, 4, 0, 1, 0, 2})), withCrc({1, 0x90, 3}));
+}
+
+TEST_F(SimWire, FailedWritesAnswerException04AndKeepTheOldValue) {
+    ASSERT_TRUE(m_sim->command("fail-writes 1"));
+    // A write outside the map keeps its own exception and leaves the failure for the next one.
+    EXPECT_EQ(exchange(withCrc({1, 6, 0, 40, 0, 1})), withCrc({1, 0x86, 2}));
+    EXPECT_EQ(exchange(withCrc({1, 6, 0, 1, 0, 9})), withCrc({1, 0x86, 4}));
+    EXPECT_EQ(exchange(withCrc({1, 3, 0, 1, 0, 1})), withCrc({1, 3, 2, 0x01, 0x86}));
+    EXPECT_EQ(exchange(withCrc({1, 6, 0, 1, 0, 9})), withCrc({1, 6, 0, 1, 0, 9}));
+    EXPECT_EQ(exchange(withCrc({1, 3, 0, 1, 0, 1})), withCrc({1, 3, 2, 0, 9}));
+}
+
+TEST_F(SimWire, AnswersAtTheAddressWrittenToRegister13) {
+    EXPECT_EQ(exchange(withCrc({1, 6, 0, 12, 0, 9})), withCrc({1, 6, 0, 12, 0, 9}));
+    EXPECT_TRUE(exchange(withCrc({1, 4, 0, 200, 0, 1})).empty());
+    EXPECT_EQ(exchange(withCrc({9, 4, 0, 200, 0, 1})), withCrc({9, 4, 2, 0x01, 0x36}));
+}
+
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "trend/ReadingLogFiles.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
@@ -24,7 +26,6 @@ const char* const kConnection = "vx310-initdb";
 
 struct Options {
     bool ifMissing = false;
-    bool help = false;
     QString path;
 };
 
@@ -32,54 +33,52 @@ void printLine(std::FILE* stream, const QString& text) {
     std::fprintf(stream, "vx310-initdb: %s\n", qUtf8Printable(text));
 }
 
-void printUsage() {
-    std::fputs("usage: vx310-initdb [--if-missing] [--path FILE]\n"
-               "Creates the reading-log database (tables pv_data and sl_void with its control\n"
-               "row, WAL journal). An existing file is never overwritten.\n"
-               "  --if-missing  succeed without change when the file already exists\n"
-               "  --path FILE   create FILE instead of the default location\n"
-               "  --help        show this text\n",
-               stdout);
-}
-
-/// Options from the arguments, or empty after printing the one-line complaint.
+/// Options from the command line, or empty after printing the one-line complaint. --help and
+/// --version end the process here.
 std::optional<Options> parseArguments(const QStringList& arguments) {
-    Options options;
-    bool pathGiven = false;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        QString pathValue;
-        if (argument == u"--help" || argument == u"-h") {
-            options.help = true;
-            continue;
-        }
-        if (argument == u"--if-missing") {
-            options.ifMissing = true;
-            continue;
-        }
-        if (argument == u"--path") {
-            if (i + 1 >= arguments.size()) {
-                printLine(stderr, QStringLiteral("--path needs a file name (try --help)"));
-                return std::nullopt;
-            }
-            pathValue = arguments[++i];
-        } else if (argument.startsWith(u"--path=")) {
-            pathValue = argument.mid(7);
-        } else {
-            printLine(stderr, QStringLiteral("unknown argument '%1' (try --help)").arg(argument));
-            return std::nullopt;
-        }
-        if (pathGiven) {
-            printLine(stderr, QStringLiteral("--path given twice (try --help)"));
-            return std::nullopt;
-        }
-        if (pathValue.isEmpty()) {
-            printLine(stderr, QStringLiteral("--path needs a file name (try --help)"));
-            return std::nullopt;
-        }
-        pathGiven = true;
-        options.path = pathValue;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Creates the reading-log database (tables pv_data and sl_void with its "
+                       "control row, WAL journal). An existing file is never overwritten."));
+    const QCommandLineOption ifMissingOption(
+        QStringLiteral("if-missing"),
+        QStringLiteral("Succeed without change when the file already exists."));
+    const QCommandLineOption pathOption(
+        QStringLiteral("path"),
+        QStringLiteral("Create FILE instead of the default location (%1).")
+            .arg(trend::readingLogPath()),
+        QStringLiteral("FILE"));
+    parser.addOptions({ifMissingOption, pathOption});
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+
+    if (!parser.parse(arguments)) {
+        printLine(stderr, parser.errorText() + QStringLiteral(" (try --help)"));
+        return std::nullopt;
     }
+    if (parser.isSet(helpOption)) {
+        parser.showHelp(kExitOk);
+    }
+    if (parser.isSet(versionOption)) {
+        parser.showVersion();
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        printLine(stderr, QStringLiteral("unexpected argument '%1' (try --help)")
+                              .arg(parser.positionalArguments().constFirst()));
+        return std::nullopt;
+    }
+    const QStringList paths = parser.values(pathOption);
+    if (paths.size() > 1) {
+        printLine(stderr, QStringLiteral("--path given twice (try --help)"));
+        return std::nullopt;
+    }
+    if (!paths.isEmpty() && paths.constFirst().isEmpty()) {
+        printLine(stderr, QStringLiteral("--path needs a file name (try --help)"));
+        return std::nullopt;
+    }
+    Options options;
+    options.ifMissing = parser.isSet(ifMissingOption);
+    options.path = paths.isEmpty() ? QString() : paths.constFirst();
     return options;
 }
 
@@ -133,13 +132,11 @@ void removeCreated(const QString& path) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vx310-initdb"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VX310_VERSION));
     const std::optional<Options> options = parseArguments(QCoreApplication::arguments());
     if (!options) {
         return kExitUsage;
-    }
-    if (options->help) {
-        printUsage();
-        return kExitOk;
     }
 
     const QString path =

@@ -1,34 +1,35 @@
 #include "MeterSlave.h"
 
 #include <cstring>
+#include <new>
 
 namespace metersim {
 namespace {
 
-constexpr uint8_t kReadCoils = 0x01;
-constexpr uint8_t kReadHolding = 0x03;
-constexpr uint8_t kReadInput = 0x04;
-constexpr uint8_t kWriteSingle = 0x06;
-constexpr uint8_t kWriteMultiple = 0x10;
-constexpr uint8_t kIllegalFunction = 0x01;
-constexpr uint8_t kIllegalAddress = 0x02;
-constexpr uint8_t kIllegalValue = 0x03;
-constexpr uint8_t kDeviceFailure = 0x04;
 constexpr int kCoilCount = 2;
 constexpr int kFloatRegisters = 2 * kReadingCount;
-constexpr uint16_t kModelRegister = 200;
-constexpr uint8_t kBroadcast = 0;
+constexpr int kModelRegister = 200;
+// Positions in an RTU request: address, function, then the first register and the count.
+constexpr int kFunctionAt = 1;
+constexpr int kFirstAt = 2;
+constexpr int kCountAt = 4;
+constexpr int kByteCountAt = 6;
+constexpr std::size_t kShortestRequest = 4;
+// Address, function, four bytes of register and count or value, CRC.
+constexpr std::size_t kShortestSupported = 8;
+constexpr int kMaxSlave = 247;
 
-uint16_t word(std::span<const uint8_t> bytes, std::size_t at) {
-    return static_cast<uint16_t>((bytes[at] << 8) | bytes[at + 1]);
+bool isWrite(int function) {
+    return function == MODBUS_FC_WRITE_SINGLE_REGISTER ||
+           function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS;
 }
 
-void putWord(Frame& out, uint16_t value) {
-    out.push_back(static_cast<uint8_t>(value >> 8));
-    out.push_back(static_cast<uint8_t>(value & 0xFF));
+/// The meter knows these functions only; libmodbus would also serve discrete inputs, coil writes
+/// and the slave-id report.
+bool isSupported(int function) {
+    return function == MODBUS_FC_READ_COILS || function == MODBUS_FC_READ_HOLDING_REGISTERS ||
+           function == MODBUS_FC_READ_INPUT_REGISTERS || isWrite(function);
 }
-
-Frame exception(uint8_t code) { return {code}; }
 
 } // namespace
 
@@ -44,27 +45,24 @@ uint16_t crc16(std::span<const uint8_t> bytes) {
     return crc;
 }
 
-int requestLength(std::span<const uint8_t> buf) {
-    if (buf.size() < 2) {
-        return 0;
+MeterSlave::MeterSlave(HoldingRegs regs)
+    : m_holding(regs),
+      m_registers(modbus_mapping_new(kCoilCount, 0, kHoldingCount, kFloatRegisters)),
+      m_model(modbus_mapping_new_start_address(0, 0, 0, 0, 0, 0, kModelRegister, 1)) {
+    if (!m_registers || !m_model) {
+        throw std::bad_alloc();
     }
-    switch (buf[1]) {
-    case kReadCoils:
-    case 0x02:
-    case kReadHolding:
-    case kReadInput:
-    case 0x05:
-    case kWriteSingle:
-        return 8;
-    case 0x0F:
-    case kWriteMultiple:
-        return buf.size() < 7 ? 0 : 9 + buf[6];
-    default:
-        return -1;
+    for (int i = 0; i < kStoredHolding; ++i) {
+        m_registers->tab_registers[i] = m_holding[i];
     }
+    m_model->tab_input_registers[0] = kModelCode;
+    publish();
 }
 
-MeterSlave::MeterSlave(HoldingRegs regs) : m_holding(regs) {}
+int MeterSlave::address() const {
+    const int value = m_holding[kAddress];
+    return value >= 1 && value <= kMaxSlave ? value : 0;
+}
 
 void MeterSlave::update(double t) {
     const Electrical e = electricalAt(t, m_holding[kVoltageRatio], m_holding[kCurrentRatio]);
@@ -82,135 +80,80 @@ void MeterSlave::update(double t) {
                                             m_holding[alarms[i] + 1], m_holding[alarms[i] + 2]);
     }
     m_readings = readings(e, m_holding, m_energy);
+    publish();
 }
 
-Frame MeterSlave::handle(std::span<const uint8_t> frame) {
-    if (frame.size() < 4) {
-        return {};
-    }
-    const uint8_t slave = frame[0];
-    if (slave != address() && slave != kBroadcast) {
-        return {};
-    }
-    const uint8_t function = frame[1];
-    const auto pdu = frame.subspan(2, frame.size() - 4);
-    Frame body;
-    switch (function) {
-    case kReadCoils:
-    case kReadHolding:
-    case kReadInput: {
-        if (pdu.size() != 4) {
-            body = exception(kIllegalValue);
-            break;
-        }
-        const uint16_t first = word(pdu, 0);
-        const uint16_t count = word(pdu, 2);
-        body = function == kReadCoils     ? readCoils(first, count)
-               : function == kReadHolding ? readHolding(first, count)
-                                          : readInput(first, count);
-        break;
-    }
-    case kWriteSingle:
-        body = pdu.size() == 4 ? writeHolding(word(pdu, 0), pdu.subspan(2, 2))
-                               : exception(kIllegalValue);
-        if (body.empty()) {
-            body.assign(pdu.begin(), pdu.end());
-        }
-        break;
-    case kWriteMultiple: {
-        const uint16_t count = pdu.size() >= 5 ? word(pdu, 2) : 0;
-        if (count < 1 || count > 123 || pdu.size() != 5u + 2u * count || pdu[4] != 2 * count) {
-            body = exception(kIllegalValue);
-            break;
-        }
-        body = writeHolding(word(pdu, 0), pdu.subspan(5));
-        if (body.empty()) {
-            body.assign(pdu.begin(), pdu.begin() + 4);
-        }
-        break;
-    }
-    default:
-        body = exception(kIllegalFunction);
-        break;
-    }
-    if (slave == kBroadcast) {
-        return {};
-    }
-    Frame reply{slave, function};
-    if (body.size() == 1) {
-        reply[1] = static_cast<uint8_t>(function | 0x80);
-    }
-    reply.insert(reply.end(), body.begin(), body.end());
-    const uint16_t crc = crc16(reply);
-    reply.push_back(static_cast<uint8_t>(crc & 0xFF));
-    reply.push_back(static_cast<uint8_t>(crc >> 8));
-    return reply;
-}
-
-Frame MeterSlave::readCoils(uint16_t first, uint16_t count) const {
-    if (count < 1 || count > 2000) {
-        return exception(kIllegalValue);
-    }
-    if (first + count > kCoilCount) {
-        return exception(kIllegalAddress);
-    }
-    uint8_t bits = 0;
-    for (int i = 0; i < count; ++i) {
-        bits |= static_cast<uint8_t>(m_relays[first + i] ? 1 << i : 0);
-    }
-    return {1, bits};
-}
-
-Frame MeterSlave::readHolding(uint16_t first, uint16_t count) const {
-    if (count < 1 || count > 125) {
-        return exception(kIllegalValue);
-    }
-    if (first + count > kHoldingCount) {
-        return exception(kIllegalAddress);
-    }
-    Frame out{static_cast<uint8_t>(2 * count)};
-    for (int i = first; i < first + count; ++i) {
-        putWord(out, i < kStoredHolding ? m_holding[i] : 0);
-    }
-    return out;
-}
-
-Frame MeterSlave::readInput(uint16_t first, uint16_t count) const {
-    if (count < 1 || count > 125) {
-        return exception(kIllegalValue);
-    }
-    Frame out{static_cast<uint8_t>(2 * count)};
-    if (first == kModelRegister && count == 1) {
-        putWord(out, kModelCode);
-        return out;
-    }
-    if (first + count > kFloatRegisters) {
-        return exception(kIllegalAddress);
-    }
-    for (int i = first; i < first + count; ++i) {
+void MeterSlave::publish() {
+    for (int i = 0; i < kReadingCount; ++i) {
         uint32_t bits = 0;
-        std::memcpy(&bits, &m_readings[i / 2], sizeof bits);
-        // High word first, each word big-endian.
-        putWord(out, static_cast<uint16_t>(i % 2 == 0 ? bits >> 16 : bits & 0xFFFF));
+        std::memcpy(&bits, &m_readings[i], sizeof bits);
+        // High word first, each word big-endian on the wire.
+        m_registers->tab_input_registers[2 * i] = static_cast<uint16_t>(bits >> 16);
+        m_registers->tab_input_registers[2 * i + 1] = static_cast<uint16_t>(bits & 0xFFFF);
     }
-    return out;
+    for (int i = 0; i < kCoilCount; ++i) {
+        m_registers->tab_bits[i] = m_relays[i] ? 1 : 0;
+    }
 }
 
-Frame MeterSlave::writeHolding(uint16_t first, std::span<const uint8_t> values) {
-    const std::size_t count = values.size() / 2;
-    if (first + count > kHoldingCount) {
-        return exception(kIllegalAddress);
+void MeterSlave::answer(modbus_t* ctx, std::span<const uint8_t> request) {
+    if (request.size() < kShortestRequest) {
+        return;
     }
-    if (m_failWrites > 0) {
-        --m_failWrites;
-        return exception(kDeviceFailure);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        if (first + i < kStoredHolding) {
-            m_holding[first + i] = word(values, 2 * i);
+    const bool broadcast = request[0] == MODBUS_BROADCAST_ADDRESS;
+    const int function = request[kFunctionAt];
+    if (!isSupported(function)) {
+        if (!broadcast) {
+            modbus_reply_exception(ctx, request.data(), MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
         }
+        return;
     }
-    return {};
+    if (request.size() < kShortestSupported) {
+        return;
+    }
+    if (refusesWrite(request)) {
+        if (!broadcast) {
+            modbus_reply_exception(ctx, request.data(), MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
+        }
+        return;
+    }
+    const bool model = function == MODBUS_FC_READ_INPUT_REGISTERS &&
+                       MODBUS_GET_INT16_FROM_INT8(request.data(), kFirstAt) >= kModelRegister;
+    modbus_reply(ctx, request.data(), static_cast<int>(request.size()),
+                 model ? m_model.get() : m_registers.get());
+    if (isWrite(function)) {
+        takeWrittenRegisters();
+    }
+}
+
+/// Takes one of the failures asked for, but only for a write libmodbus would carry out: a write
+/// outside the map keeps its own exception.
+bool MeterSlave::refusesWrite(std::span<const uint8_t> request) {
+    const int function = request[kFunctionAt];
+    if (m_failWrites <= 0 || !isWrite(function)) {
+        return false;
+    }
+    const int first = MODBUS_GET_INT16_FROM_INT8(request.data(), kFirstAt);
+    bool fits = first < kHoldingCount;
+    if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+        const int count = MODBUS_GET_INT16_FROM_INT8(request.data(), kCountAt);
+        fits = count >= 1 && count <= MODBUS_MAX_WRITE_REGISTERS &&
+               request[kByteCountAt] == 2 * count && first + count <= kHoldingCount;
+    }
+    if (fits) {
+        --m_failWrites;
+    }
+    return fits;
+}
+
+void MeterSlave::takeWrittenRegisters() {
+    for (int i = 0; i < kStoredHolding; ++i) {
+        m_holding[i] = m_registers->tab_registers[i];
+    }
+    // Registers 29-32 take writes but keep nothing.
+    for (int i = kStoredHolding; i < kHoldingCount; ++i) {
+        m_registers->tab_registers[i] = 0;
+    }
 }
 
 } // namespace metersim

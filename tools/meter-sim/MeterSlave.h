@@ -4,9 +4,11 @@
 
 #include "Readings.h"
 
+#include <modbus/modbus.h>
+
 #include <array>
-#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -17,9 +19,7 @@ using Frame = std::vector<uint8_t>;
 /// Modbus CRC-16 (polynomial 0xA001, initial 0xFFFF), low byte sent first.
 uint16_t crc16(std::span<const uint8_t> bytes);
 
-/// Length of the request at the start of buf: 0 while it cannot be known yet, -1 if unknown.
-int requestLength(std::span<const uint8_t> buf);
-
+/// The meter's registers as libmodbus mappings, kept in step with its readings and relays.
 class MeterSlave {
   public:
     explicit MeterSlave(HoldingRegs regs = defaultHoldingRegs());
@@ -27,22 +27,27 @@ class MeterSlave {
     /// Moves the readings, the energy and the relays on to unix time t.
     void update(double t);
 
-    /// The reply to one CRC-checked request frame; empty when the meter stays silent.
-    Frame handle(std::span<const uint8_t> frame);
+    /// Answers one CRC-checked request frame through ctx; a broadcast is carried out unanswered.
+    void answer(modbus_t* ctx, std::span<const uint8_t> request);
 
     /// Answers the next n writes with exception 04.
     void failNextWrites(int n) { m_failWrites = n; }
 
-    uint8_t address() const { return static_cast<uint8_t>(m_holding[kAddress]); }
+    /// The address in holding register 13, or 0 (broadcasts only) when it is no slave address.
+    int address() const;
     const HoldingRegs& holding() const { return m_holding; }
     const Readings& currentReadings() const { return m_readings; }
     bool relay(int index) const { return m_relays[index]; }
 
   private:
-    Frame readCoils(uint16_t first, uint16_t count) const;
-    Frame readHolding(uint16_t first, uint16_t count) const;
-    Frame readInput(uint16_t first, uint16_t count) const;
-    Frame writeHolding(uint16_t first, std::span<const uint8_t> values);
+    struct MappingFree {
+        void operator()(modbus_mapping_t* mapping) const { modbus_mapping_free(mapping); }
+    };
+    using Mapping = std::unique_ptr<modbus_mapping_t, MappingFree>;
+
+    bool refusesWrite(std::span<const uint8_t> request);
+    void takeWrittenRegisters();
+    void publish();
 
     HoldingRegs m_holding;
     Readings m_readings{};
@@ -50,6 +55,10 @@ class MeterSlave {
     double m_energy = -1.0;
     double m_lastTime = 0.0;
     int m_failWrites = 0;
+    // Coils, holding registers and the measurement block.
+    Mapping m_registers;
+    // The model code sits apart from the measurement block, and a mapping holds one block.
+    Mapping m_model;
 };
 
 } // namespace metersim

@@ -3,18 +3,25 @@
 #include "MeterSlave.h"
 #include "PortPath.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <modbus/modbus.h>
+
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,11 +34,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kUsageError = 2;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 constexpr int kMaxDelayMs = 60000;
-// A partial request older than this is line noise.
-constexpr auto kFrameGap = std::chrono::milliseconds(20);
+constexpr int kMaxFailWrites = 1000000;
+// The line falling quiet this long ends a frame; a partial request older than this is noise.
+constexpr int kFrameGapMs = 20;
 constexpr int kIdlePollMs = 200;
+// What libmodbus has read of a request whose function it cannot size: address, function, CRC.
+constexpr std::size_t kUnsizedPart = 4;
 
 struct Options {
     int port = 1;
@@ -44,179 +55,249 @@ struct Options {
     bool wireTime = false;
 };
 
-[[noreturn]] void usageError(const std::string& message) {
+[[noreturn]] void usageError(const QString& message) {
+    std::fprintf(stderr, "vx310-meter-sim: %s\n", qUtf8Printable(message));
+    std::exit(kExitUsage);
+}
+
+[[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "vx310-meter-sim: %s\n", message.c_str());
-    std::exit(kUsageError);
+    std::exit(kExitFailed);
 }
 
+/// A plain decimal number from low to high; no sign, no spaces.
 std::optional<int> parseInt(std::string_view text, int low, int high) {
-    if (text.empty() || text.size() > 9) {
+    unsigned value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < static_cast<unsigned>(low) ||
+        value > static_cast<unsigned>(high)) {
         return std::nullopt;
     }
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
+    return static_cast<int>(value);
 }
 
-std::optional<char> parseParity(std::string_view text) {
-    if (text == "none") {
+/// The last value given for option, after checking every one of them.
+template <typename Check>
+std::optional<QString> lastValue(const QCommandLineParser& parser, const QCommandLineOption& option,
+                                 Check valid, const char* complaint) {
+    const QStringList values = parser.values(option);
+    for (const QString& value : values) {
+        if (!valid(value)) {
+            usageError(QString::fromLatin1(complaint));
+        }
+    }
+    return values.isEmpty() ? std::nullopt : std::optional<QString>(values.constLast());
+}
+
+std::optional<int> intOption(const QCommandLineParser& parser, const QCommandLineOption& option,
+                             int low, int high, const char* complaint) {
+    const auto number = [&](const QString& text) {
+        return parseInt(text.toStdString(), low, high);
+    };
+    const auto value = lastValue(
+        parser, option, [&](const QString& text) { return number(text).has_value(); }, complaint);
+    return value ? number(*value) : std::nullopt;
+}
+
+std::optional<char> parseParity(const QString& text) {
+    if (text == u"none") {
         return 'N';
     }
-    if (text == "odd") {
+    if (text == u"odd") {
         return 'O';
     }
-    if (text == "even") {
+    if (text == u"even") {
         return 'E';
     }
     return std::nullopt;
 }
 
-Options parseOptions(int argc, char** argv) {
-    Options o;
-    bool portGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc) {
-                usageError("option " + std::string(arg) + " needs a value");
-            }
-            return argv[++i];
-        };
-        if (arg == "--port") {
-            const auto v = parseInt(value(), 1, 999);
-            if (!v) {
-                usageError("--port wants a number from 1 to 999");
-            }
-            o.port = *v;
-            portGiven = true;
-        } else if (arg == "--device") {
-            o.device = value();
-            if (o.device.empty()) {
-                usageError("--device wants a path");
-            }
-        } else if (arg == "--baud") {
-            const std::string_view v = value();
-            if (v != "4800" && v != "9600" && v != "19200") {
-                usageError("--baud wants 4800, 9600 or 19200");
-            }
-            o.baud = *parseInt(v, 0, 19200);
-        } else if (arg == "--parity") {
-            const auto v = parseParity(value());
-            if (!v) {
-                usageError("--parity wants none, odd or even");
-            }
-            o.parity = *v;
-        } else if (arg == "--silent") {
-            o.silent = true;
-        } else if (arg == "--delay") {
-            const auto v = parseInt(value(), 0, kMaxDelayMs);
-            if (!v) {
-                usageError("--delay wants milliseconds from 0 to 60000");
-            }
-            o.delayMs = *v;
-        } else if (arg == "--fail-writes") {
-            const auto v = parseInt(value(), 0, 1000000);
-            if (!v) {
-                usageError("--fail-writes wants a count of writes");
-            }
-            o.failWrites = *v;
-        } else if (arg == "--wire-time") {
-            o.wireTime = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::printf("usage: vx310-meter-sim [--port N | --device PATH] [--baud 4800|9600|19200]"
-                        " [--parity none|odd|even] [--silent] [--delay MS] [--fail-writes N]"
-                        " [--wire-time]\n"
-                        "stdin commands: silent on|off, delay MS, fail-writes N\n");
-            std::exit(0);
-        } else {
-            usageError("unknown argument " + std::string(arg) + " (try --help)");
-        }
+/// Options from the command line; a bad one ends the process with one line and status 2, --help
+/// and --version with their text.
+Options parseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A Modbus RTU slave that behaves like the meter. While it runs, its standard "
+        "input takes the commands: silent on|off, delay MS, fail-writes N."));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Link <data>/modbus485/comN to a new pseudo-terminal (1-999, default 1)."),
+        QStringLiteral("N"));
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+                                          QStringLiteral("Serve the serial device PATH instead."),
+                                          QStringLiteral("PATH"));
+    const QCommandLineOption baudOption(
+        QStringLiteral("baud"), QStringLiteral("Line speed: 4800, 9600 (default) or 19200."),
+        QStringLiteral("BAUD"));
+    const QCommandLineOption parityOption(QStringLiteral("parity"),
+                                          QStringLiteral("Parity: none (default), odd or even."),
+                                          QStringLiteral("PARITY"));
+    const QCommandLineOption silentOption(QStringLiteral("silent"),
+                                          QStringLiteral("Answer no request."));
+    const QCommandLineOption delayOption(
+        QStringLiteral("delay"),
+        QStringLiteral("Hold every answer back by MS milliseconds (0-60000)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption failWritesOption(
+        QStringLiteral("fail-writes"),
+        QStringLiteral("Answer the next N writes with exception 04."), QStringLiteral("N"));
+    const QCommandLineOption wireTimeOption(
+        QStringLiteral("wire-time"),
+        QStringLiteral("Also hold every answer back by the time request and answer would take "
+                       "on a real line."));
+    parser.addOptions({portOption, deviceOption, baudOption, parityOption, silentOption,
+                       delayOption, failWritesOption, wireTimeOption});
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+
+    if (!parser.parse(arguments)) {
+        usageError(parser.errorText() + QStringLiteral(" (try --help)"));
     }
-    if (portGiven && !o.device.empty()) {
-        usageError("give either --port or --device, not both");
+    if (parser.isSet(helpOption)) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(versionOption)) {
+        parser.showVersion();
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        usageError(QStringLiteral("unexpected argument '%1' (try --help)")
+                       .arg(parser.positionalArguments().constFirst()));
+    }
+
+    Options o;
+    const auto port = intOption(parser, portOption, 1, 999, "--port wants a number from 1 to 999");
+    o.port = port.value_or(o.port);
+    const auto device = lastValue(
+        parser, deviceOption, [](const QString& text) { return !text.isEmpty(); },
+        "--device wants a path");
+    o.device = device.value_or(QString()).toStdString();
+    const auto baud = lastValue(
+        parser, baudOption,
+        [](const QString& text) { return text == u"4800" || text == u"9600" || text == u"19200"; },
+        "--baud wants 4800, 9600 or 19200");
+    o.baud = baud ? baud->toInt() : o.baud;
+    const auto parity = lastValue(
+        parser, parityOption, [](const QString& text) { return parseParity(text).has_value(); },
+        "--parity wants none, odd or even");
+    o.parity = parity ? *parseParity(*parity) : o.parity;
+    o.silent = parser.isSet(silentOption);
+    o.delayMs =
+        intOption(parser, delayOption, 0, kMaxDelayMs, "--delay wants milliseconds from 0 to 60000")
+            .value_or(o.delayMs);
+    o.failWrites = intOption(parser, failWritesOption, 0, kMaxFailWrites,
+                             "--fail-writes wants a count of writes")
+                       .value_or(o.failWrites);
+    o.wireTime = parser.isSet(wireTimeOption);
+    if (port && device) {
+        usageError(QStringLiteral("give either --port or --device, not both"));
     }
     return o;
 }
 
-speed_t speedOf(int baud) { return baud == 4800 ? B4800 : baud == 19200 ? B19200 : B9600; }
+struct ContextFree {
+    void operator()(modbus_t* ctx) const { modbus_free(ctx); }
+};
+using Context = std::unique_ptr<modbus_t, ContextFree>;
 
-tcflag_t parityFlags(char parity) {
-    return parity == 'E' ? PARENB : parity == 'O' ? (PARENB | PARODD) : 0;
+/// A context that frames requests and answers on fd; the line itself is opened elsewhere.
+Context contextOn(int fd, const std::string& name, const Options& o) {
+    Context ctx(modbus_new_rtu(name.c_str(), o.baud, o.parity, 8, 1));
+    if (!ctx || modbus_set_socket(ctx.get(), fd) != 0) {
+        fail("cannot set up libmodbus: " + std::string(modbus_strerror(errno)));
+    }
+    return ctx;
 }
 
-bool configureLine(int fd, const Options& o) {
+/// The meter's line settings on the far end of the pty, as they read back. Not libmodbus's own
+/// setup: a pty ignores PARENB, and glibc fails a libmodbus master's later open with parity when
+/// that open then changes nothing, which it would against the very settings libmodbus left.
+std::optional<termios> configurePty(int fd, const Options& o) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
-        return false;
+        return std::nullopt;
     }
+    const speed_t speed = o.baud == 4800 ? B4800 : o.baud == 19200 ? B19200 : B9600;
     cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CSTOPB | CSIZE);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD | parityFlags(o.parity);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
     if (o.parity != 'N') {
+        tio.c_cflag |= PARENB | (o.parity == 'O' ? PARODD : 0);
         tio.c_iflag |= INPCK;
     }
-    cfsetispeed(&tio, speedOf(o.baud));
-    cfsetospeed(&tio, speedOf(o.baud));
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
-}
-
-/// On a pty both ends share one termios; a master speaking other settings sends only noise.
-/// A pty drops PARENB, so parity shows only through the input parity check flag.
-bool settingsMatch(int masterFd, const Options& o) {
-    termios tio{};
-    if (tcgetattr(masterFd, &tio) != 0) {
-        return true;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    if (tcsetattr(fd, TCSANOW, &tio) != 0 || tcgetattr(fd, &tio) != 0) {
+        return std::nullopt;
     }
-    return cfgetospeed(&tio) == speedOf(o.baud) &&
-           ((tio.c_iflag & INPCK) != 0) == (o.parity != 'N');
-}
-
-[[noreturn]] void fail(const std::string& message) {
-    std::fprintf(stderr, "vx310-meter-sim: %s\n", message.c_str());
-    std::exit(1);
+    return tio;
 }
 
 class Simulator {
   public:
-    Simulator(Options options, int lineFd, bool checkSettings)
-        : m_options(std::move(options)), m_fd(lineFd), m_checkSettings(checkSettings) {
-        metersim::HoldingRegs regs = metersim::defaultHoldingRegs();
-        regs[metersim::kBaud] = m_options.baud == 4800 ? 0 : m_options.baud == 9600 ? 1 : 2;
-        regs[metersim::kParity] = m_options.parity == 'N' ? 0 : m_options.parity == 'O' ? 1 : 2;
-        m_slave = metersim::MeterSlave(regs);
-        m_slave.failNextWrites(m_options.failWrites);
-    }
+    Simulator(Options options, int lineFd, std::string lineName,
+              std::optional<termios> ptySettings);
 
     void run(int signalFd);
 
   private:
     static double now();
+    Context listener() const;
     Clock::duration wireTime(std::size_t bytes) const;
-    void onLineReadable();
-    void takeRequests();
+    bool settingsMatch() const;
+    metersim::Frame readUntilQuiet();
+    void takeRequest();
+    void onRequest(std::span<const uint8_t> request);
     void sendPending();
     void onCommand(const std::string& line);
     void readStdin();
 
     Options m_options;
     int m_fd;
-    bool m_checkSettings;
+    std::string m_lineName;
+    std::optional<termios> m_ptySettings;
     metersim::MeterSlave m_slave;
-    std::vector<uint8_t> m_rx;
-    Clock::time_point m_lastByte{};
+    Context m_listen;
+    // libmodbus writes each answer into this pipe, so that the fault switches can hold it back
+    // while commands and signals are still served.
+    int m_answerPipe[2] = {-1, -1};
+    Context m_answer;
     metersim::Frame m_pending;
     Clock::time_point m_due{};
     bool m_stdinOpen = true;
     std::string m_stdinBuffer;
 };
+
+metersim::HoldingRegs startRegisters(const Options& o) {
+    metersim::HoldingRegs regs = metersim::defaultHoldingRegs();
+    regs[metersim::kBaud] = o.baud == 4800 ? 0 : o.baud == 9600 ? 1 : 2;
+    regs[metersim::kParity] = o.parity == 'N' ? 0 : o.parity == 'O' ? 1 : 2;
+    return regs;
+}
+
+Simulator::Simulator(Options options, int lineFd, std::string lineName,
+                     std::optional<termios> ptySettings)
+    : m_options(std::move(options)), m_fd(lineFd), m_lineName(std::move(lineName)),
+      m_ptySettings(ptySettings), m_slave(startRegisters(m_options)) {
+    m_slave.failNextWrites(m_options.failWrites);
+    m_listen = listener();
+    if (pipe2(m_answerPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+        fail(std::string("cannot make a pipe: ") + std::strerror(errno));
+    }
+    m_answer = contextOn(m_answerPipe[1], m_lineName, m_options);
+    // Before some exception answers libmodbus sleeps this long and flushes its line; the pipe
+    // has nothing to settle.
+    modbus_set_response_timeout(m_answer.get(), 0, 1);
+}
+
+Context Simulator::listener() const {
+    Context ctx = contextOn(m_fd, m_lineName, m_options);
+    modbus_set_slave(ctx.get(), m_slave.address());
+    // Woken only by a readable line, so neither wait need be long.
+    modbus_set_indication_timeout(ctx.get(), 0, kFrameGapMs * 1000);
+    modbus_set_byte_timeout(ctx.get(), 0, kFrameGapMs * 1000);
+    return ctx;
+}
 
 double Simulator::now() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -233,53 +314,101 @@ Clock::duration Simulator::wireTime(std::size_t bytes) const {
                                      m_options.baud);
 }
 
-void Simulator::onLineReadable() {
-    uint8_t buf[512];
-    while (true) {
+/// On a pty both ends share one termios; a master speaking other settings sends only noise.
+/// A pty drops PARENB, so parity shows only through the input parity check flag.
+bool Simulator::settingsMatch() const {
+    termios tio{};
+    if (!m_ptySettings || tcgetattr(m_fd, &tio) != 0) {
+        return true;
+    }
+    return cfgetospeed(&tio) == cfgetospeed(&*m_ptySettings) &&
+           (tio.c_iflag & INPCK) == (m_ptySettings->c_iflag & INPCK);
+}
+
+/// What is left on the line until it falls quiet, at most one frame's worth.
+metersim::Frame Simulator::readUntilQuiet() {
+    metersim::Frame rest;
+    pollfd pfd{m_fd, POLLIN, 0};
+    while (poll(&pfd, 1, kFrameGapMs) > 0 && (pfd.revents & POLLIN) != 0) {
+        uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
         const ssize_t n = read(m_fd, buf, sizeof buf);
         if (n <= 0) {
             break;
         }
-        if (m_checkSettings && !settingsMatch(m_fd, m_options)) {
-            continue;
+        if (rest.size() < MODBUS_RTU_MAX_ADU_LENGTH) {
+            rest.insert(rest.end(), buf, buf + n);
         }
-        m_rx.insert(m_rx.end(), buf, buf + n);
-        m_lastByte = Clock::now();
+    }
+    return rest;
+}
+
+/// libmodbus sizes a request by its function code, and for a function it does not know takes
+/// the address, the function and two more bytes as the whole frame.
+bool libmodbusSizes(int function) {
+    return function <= MODBUS_FC_WRITE_SINGLE_REGISTER ||
+           function == MODBUS_FC_WRITE_MULTIPLE_COILS ||
+           function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS ||
+           function == MODBUS_FC_MASK_WRITE_REGISTER ||
+           function == MODBUS_FC_WRITE_AND_READ_REGISTERS;
+}
+
+bool crcHolds(std::span<const uint8_t> frame) {
+    const std::size_t n = frame.size();
+    return n >= kUnsizedPart &&
+           metersim::crc16(frame.first(n - 2)) == (frame[n - 2] | (frame[n - 1] << 8));
+}
+
+void Simulator::takeRequest() {
+    if (!settingsMatch()) {
+        readUntilQuiet();
+        return;
+    }
+    uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH] = {};
+    const int length = modbus_receive(m_listen.get(), request);
+    if (length > 0) {
+        onRequest(std::span(request, static_cast<std::size_t>(length)));
+        return;
+    }
+    const int error = errno;
+    const bool sized = libmodbusSizes(request[1]);
+    if (length == 0) {
+        // A request for another address: libmodbus would take the next frame for that slave's
+        // answer, but on this line the next frame is the master's next request.
+        m_listen = listener();
+        if (!sized) {
+            readUntilQuiet();
+        }
+        return;
+    }
+    // Whatever is left of a frame not taken ends where the line falls quiet; the rest of a request
+    // libmodbus could not size still deserves its exception answer.
+    const metersim::Frame rest = readUntilQuiet();
+    if (error == EMBBADCRC && !sized && !rest.empty()) {
+        metersim::Frame frame(request, request + kUnsizedPart);
+        frame.insert(frame.end(), rest.begin(), rest.end());
+        if (crcHolds(frame)) {
+            onRequest(frame);
+        }
     }
 }
 
-void Simulator::takeRequests() {
-    // One request at a time: later ones wait until the pending reply has gone out.
-    while (m_pending.empty() && !m_rx.empty()) {
-        const int length = metersim::requestLength(m_rx);
-        const bool quiet = Clock::now() - m_lastByte > kFrameGap;
-        std::size_t take = 0;
-        if (length > 0 && static_cast<std::size_t>(length) <= m_rx.size()) {
-            take = static_cast<std::size_t>(length);
-        } else if (quiet) {
-            // A function we cannot size ends where the line goes quiet.
-            take = length < 0 ? m_rx.size() : 0;
-        } else {
-            return;
-        }
-        if (take < 4 || metersim::crc16(std::span(m_rx).first(take - 2)) !=
-                            (m_rx[take - 2] | (m_rx[take - 1] << 8))) {
-            m_rx.clear();
-            return;
-        }
-        const auto end = m_rx.begin() + static_cast<std::ptrdiff_t>(take);
-        const metersim::Frame request(m_rx.begin(), end);
-        m_rx.erase(m_rx.begin(), end);
-        if (m_options.silent) {
-            continue;
-        }
-        m_slave.update(now());
-        m_pending = m_slave.handle(request);
-        m_due = Clock::now() + std::chrono::milliseconds(m_options.delayMs) +
-                wireTime(request.size() + m_pending.size());
-        if (!m_pending.empty() && m_due <= Clock::now()) {
-            sendPending();
-        }
+void Simulator::onRequest(std::span<const uint8_t> request) {
+    if (m_options.silent) {
+        return;
+    }
+    m_slave.update(now());
+    m_slave.answer(m_answer.get(), request);
+    uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
+    ssize_t n = 0;
+    while ((n = read(m_answerPipe[0], buf, sizeof buf)) > 0) {
+        m_pending.insert(m_pending.end(), buf, buf + n);
+    }
+    // A write may have moved the meter to another address.
+    modbus_set_slave(m_listen.get(), m_slave.address());
+    m_due = Clock::now() + std::chrono::milliseconds(m_options.delayMs) +
+            wireTime(request.size() + m_pending.size());
+    if (!m_pending.empty() && m_due <= Clock::now()) {
+        sendPending();
     }
 }
 
@@ -303,10 +432,11 @@ void Simulator::onCommand(const std::string& line) {
     const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
     if (word == "silent" && (arg == "on" || arg == "off")) {
         m_options.silent = arg == "on";
-    } else if (word == "delay" && parseInt(arg, 0, kMaxDelayMs)) {
-        m_options.delayMs = *parseInt(arg, 0, kMaxDelayMs);
-    } else if (word == "fail-writes" && parseInt(arg, 0, 1000000)) {
-        m_slave.failNextWrites(*parseInt(arg, 0, 1000000));
+    } else if (const auto delay = parseInt(arg, 0, kMaxDelayMs); word == "delay" && delay) {
+        m_options.delayMs = *delay;
+    } else if (const auto count = parseInt(arg, 0, kMaxFailWrites);
+               word == "fail-writes" && count) {
+        m_slave.failNextWrites(*count);
     } else {
         std::fprintf(stderr, "vx310-meter-sim: unknown command: %s\n", line.c_str());
         return;
@@ -339,14 +469,16 @@ void Simulator::readStdin() {
 
 void Simulator::run(int signalFd) {
     while (true) {
-        pollfd fds[3] = {{signalFd, POLLIN, 0}, {m_fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        // One request at a time: later ones wait on the line until the pending answer is out.
+        const bool waiting = !m_pending.empty();
+        pollfd fds[3] = {{signalFd, POLLIN, 0},
+                         {m_fd, static_cast<short>(waiting ? 0 : POLLIN), 0},
+                         {STDIN_FILENO, POLLIN, 0}};
         int timeout = kIdlePollMs;
-        if (!m_pending.empty()) {
+        if (waiting) {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(m_due - Clock::now()).count();
             timeout = static_cast<int>(left < 0 ? 0 : left);
-        } else if (!m_rx.empty()) {
-            timeout = static_cast<int>(kFrameGap.count());
         }
         const nfds_t count = m_stdinOpen ? 3 : 2;
         const int rc = poll(fds, count, timeout);
@@ -356,16 +488,15 @@ void Simulator::run(int signalFd) {
         if ((fds[0].revents & POLLIN) != 0) {
             return;
         }
-        if ((fds[1].revents & POLLIN) != 0) {
-            onLineReadable();
-        }
         if (m_stdinOpen && (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             readStdin();
         }
-        if (!m_pending.empty() && Clock::now() >= m_due) {
+        if (waiting && Clock::now() >= m_due) {
             sendPending();
         }
-        takeRequests();
+        if (!waiting && (fds[1].revents & POLLIN) != 0) {
+            takeRequest();
+        }
         m_slave.update(now());
     }
 }
@@ -373,8 +504,7 @@ void Simulator::run(int signalFd) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const Options options = parseOptions(argc, argv);
-
+    // Blocked before anything can start a thread, so only the signalfd ever sees them.
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGINT);
@@ -383,55 +513,59 @@ int main(int argc, char** argv) {
     const int signalFd = signalfd(-1, &mask, SFD_CLOEXEC);
     std::signal(SIGPIPE, SIG_IGN);
 
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vx310-meter-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VX310_VERSION));
+    const Options options = parseOptions(QCoreApplication::arguments());
+
+    std::string lineName = options.device;
     int lineFd = -1;
-    int slaveFd = -1;
-    std::string announced;
+    Context device;
+    std::optional<termios> ptySettings;
     fs::path link;
-    std::string slaveName;
     if (!options.device.empty()) {
-        lineFd = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (lineFd < 0 || !configureLine(lineFd, options)) {
-            fail("cannot open " + options.device + ": " + std::strerror(errno));
+        device.reset(modbus_new_rtu(lineName.c_str(), options.baud, options.parity, 8, 1));
+        if (!device || modbus_connect(device.get()) != 0) {
+            fail("cannot open " + lineName + ": " + std::strerror(errno));
         }
-        announced = options.device;
+        lineFd = modbus_get_socket(device.get());
     } else {
         lineFd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (lineFd < 0 || grantpt(lineFd) != 0 || unlockpt(lineFd) != 0) {
             fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
         }
-        slaveName = ptsname(lineFd);
+        lineName = ptsname(lineFd);
         // Holding the far end open keeps the master readable between clients.
-        slaveFd = open(slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slaveFd < 0 || !configureLine(slaveFd, options)) {
-            fail("cannot open " + slaveName + ": " + std::strerror(errno));
+        const int farEnd = open(lineName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ptySettings = farEnd < 0 ? std::nullopt : configurePty(farEnd, options);
+        if (!ptySettings) {
+            fail("cannot open " + lineName + ": " + std::strerror(errno));
         }
         link = modbus485::portLinkPath(options.port);
-        const fs::path dir = link.parent_path();
         std::error_code ec;
-        fs::create_directories(dir, ec);
+        fs::create_directories(link.parent_path(), ec);
         if (fs::exists(fs::symlink_status(link)) && !fs::is_symlink(fs::symlink_status(link))) {
             fail(link.string() + " exists and is not a link");
         }
         const fs::path temp = link.string() + ".new" + std::to_string(getpid());
-        fs::create_symlink(slaveName, temp, ec);
+        fs::create_symlink(lineName, temp, ec);
         if (!ec) {
             fs::rename(temp, link, ec);
         }
         if (ec) {
             fail("cannot link " + link.string() + ": " + ec.message());
         }
-        announced = link.string();
     }
 
-    Simulator sim(options, lineFd, slaveFd >= 0);
-    std::printf("ready %s\n", announced.c_str());
+    Simulator sim(options, lineFd, lineName, ptySettings);
+    std::printf("ready %s\n", link.empty() ? lineName.c_str() : link.c_str());
     std::fflush(stdout);
     sim.run(signalFd);
 
     if (!link.empty()) {
         std::error_code ec;
         // Another simulator may have taken the name over meanwhile.
-        if (fs::read_symlink(link, ec) == slaveName) {
+        if (fs::read_symlink(link, ec) == lineName) {
             fs::remove(link, ec);
         }
     }
