@@ -8,6 +8,8 @@ VX310_PACKAGES=(
     fonts-wqy-microhei
     xvfb xauth
     mbpoll
+    # the desktop-file validators, the .deb build and its smoke run
+    desktop-file-utils appstream dpkg-dev file sqlite3
 )
 
 vx310_missing_packages() {
