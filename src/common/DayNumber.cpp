@@ -62,6 +62,15 @@ QTime timeFromSerial(double serial) {
     return QTime::fromMSecsSinceStartOfDay(secondOfDay(serial) * 1000);
 }
 
+QDateTime momentOf(double dayNumber) {
+    const double day = std::floor(dayNumber);
+    return {dateFromSerial(day), timeFromSerial(dayNumber - day)};
+}
+
+double dayNumberAt(const QDateTime& moment) {
+    return dateSerial(moment.date()) + timeSerial(moment.time());
+}
+
 QString generalDateText(double serial) {
     if (!inRange(serial)) {
         return {};

@@ -23,6 +23,10 @@ QDate dateFromSerial(double serial);
 /// Time of day of the fractional part, rounded to the nearest second.
 QTime timeFromSerial(double serial);
 
+/// The wall-clock moment of a day number (date plus time of day), and back.
+QDateTime momentOf(double dayNumber);
+double dayNumberAt(const QDateTime& moment);
+
 /// The general date form: a whole-day value shows the date alone ("yyyy/MM/dd"), a value below one
 /// day the time alone ("HH:mm:ss"), any other value both, separated by a blank.
 QString generalDateText(double serial);

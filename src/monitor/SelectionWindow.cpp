@@ -10,22 +10,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <cmath>
-
 namespace monitor {
 
 namespace {
 
 const QString kMomentFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss");
-
-QDateTime dateTimeOf(double dayNumber) {
-    return {common::dateFromSerial(std::floor(dayNumber)),
-            common::timeFromSerial(dayNumber - std::floor(dayNumber))};
-}
-
-double dayNumberOf(const QDateTime& at) {
-    return common::dateSerial(at.date()) + common::timeSerial(at.time());
-}
 
 QDateTimeEdit* momentEdit(QWidget* parent, const char* name, const QDateTime& oldest,
                           const QDateTime& newest, const QDateTime& at) {
@@ -51,8 +40,8 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
 SelectionWindow::SelectionWindow(double oldest, double newest, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SelectionWindow"));
     setWindowTitle(QStringLiteral("选择"));
-    const QDateTime first = dateTimeOf(oldest);
-    const QDateTime last = dateTimeOf(newest);
+    const QDateTime first = common::momentOf(oldest);
+    const QDateTime last = common::momentOf(newest);
 
     m_momentEdit = momentEdit(this, "moment", first, last, last);
     m_fromEdit = momentEdit(this, "exportFrom", first, last, first);
@@ -91,8 +80,8 @@ SelectionWindow::SelectionWindow(double oldest, double newest, QWidget* parent) 
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-double SelectionWindow::moment() const { return dayNumberOf(m_momentEdit->dateTime()); }
-double SelectionWindow::exportFrom() const { return dayNumberOf(m_fromEdit->dateTime()); }
-double SelectionWindow::exportTo() const { return dayNumberOf(m_toEdit->dateTime()); }
+double SelectionWindow::moment() const { return common::dayNumberAt(m_momentEdit->dateTime()); }
+double SelectionWindow::exportFrom() const { return common::dayNumberAt(m_fromEdit->dateTime()); }
+double SelectionWindow::exportTo() const { return common::dayNumberAt(m_toEdit->dateTime()); }
 
 } // namespace monitor

@@ -30,8 +30,6 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -622,19 +620,15 @@ void ssqx::jumpToMoment(double moment) {
         return;
     }
     if (const auto point = trend::pointNearest(m_trendBuffer, nearest->moment)) {
-        const auto position = common::roundToInt32((*point - m_view.viewStart) *
-                                                   static_cast<double>(m_view.pointSpacing));
         const QSignalBlocker quiet(hc);
-        hc->setValue(std::clamp(position.value_or(0), 0, trend::kPlotWidth));
+        hc->setValue(trend::rulerPositionOf(m_view, *point));
     }
     hc_Change();
 }
 
 void ssqx::exportSpan(double from, double to) {
-    const QDateTime first(common::dateFromSerial(std::floor(from)),
-                          common::timeFromSerial(from - std::floor(from)));
-    const QDateTime last(common::dateFromSerial(std::floor(to)),
-                         common::timeFromSerial(to - std::floor(to)));
+    const QDateTime first = common::momentOf(from);
+    const QDateTime last = common::momentOf(to);
     const QString suggested =
         QStringLiteral("vx310-%1.csv").arg(first.toString(u"yyyyMMdd-HHmmss"));
     const QString path = m_chooseExportFile ? m_chooseExportFile(suggested) : QString();

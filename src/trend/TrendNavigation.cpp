@@ -3,6 +3,7 @@
 #include "common/DayNumber.h"
 #include "common/NumberText.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace trend {
@@ -174,6 +175,12 @@ std::optional<int> rulerIndex(const TrendView& view, int position) {
     const float index =
         static_cast<float>(view.viewStart) + static_cast<float>(position) / view.pointSpacing;
     return common::roundToInt16(index);
+}
+
+int rulerPositionOf(const TrendView& view, int index) {
+    const auto position =
+        common::roundToInt32((index - view.viewStart) * static_cast<double>(view.pointSpacing));
+    return std::clamp(position.value_or(0), 0, kPlotWidth);
 }
 
 RulerReadOut rulerReadOut(const TrendBuffer& buffer, int index) {

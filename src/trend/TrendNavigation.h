@@ -63,6 +63,9 @@ RulerEndStep rulerEndStep(const TrendView& view, int position);
 /// Buffer index of the point under the ruler at a slider position; empty when it overflows.
 std::optional<int> rulerIndex(const TrendView& view, int position);
 
+/// Slider position of the ruler over a buffer index, kept on the chart (0 to 12000).
+int rulerPositionOf(const TrendView& view, int index);
+
 /// What the read-out labels show for a point: date, time and channels 0 to 10 in the general
 /// form. An absent text keeps the label as it was.
 struct RulerReadOut {

@@ -182,6 +182,17 @@ TEST(Ruler, PicksThePointNearestToItRoundingHalvesToEven) {
     }
 }
 
+TEST(Ruler, StandsOverABufferPointAndStaysOnTheChart) {
+    TrendView view = liveAt(1000);
+    EXPECT_EQ(trend::rulerPositionOf(view, 201), 3150);
+    EXPECT_EQ(trend::rulerPositionOf(view, 10), 0);
+    EXPECT_EQ(trend::rulerPositionOf(view, 320), 12000);
+    view.zoomLevel = 4;
+    trend::applyZoom(view);
+    EXPECT_EQ(trend::rulerPositionOf(view, 1), 38);
+    EXPECT_EQ(trend::rulerIndex(view, trend::rulerPositionOf(view, 123)), 123);
+}
+
 TEST(Ruler, ReadsThePointInTheGeneralForms) {
     trend::TrendBuffer buffer;
     buffer.trendDate.set(200, common::dateSerial(QDate(2026, 12, 8)));

@@ -1,6 +1,7 @@
 // vx310-export: writes the recorded snapshots between two moments as CSV, while the station goes
 // on recording.
 
+#include "common/ToolArguments.h"
 #include "trend/ReadingLogFiles.h"
 #include "trend/SnapshotExport.h"
 
@@ -130,22 +131,7 @@ std::optional<Options> parseArguments(const QCoreApplication& app) {
             .arg(trend::readingLogPath()),
         QStringLiteral("FILE"));
     parser.addOptions({fromOption, toOption, outputOption, logOption});
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-
-    if (!parser.parse(app.arguments())) {
-        printError(parser.errorText() + QStringLiteral(" (try --help)"));
-        return std::nullopt;
-    }
-    if (parser.isSet(helpOption)) {
-        parser.showHelp(kExitOk);
-    }
-    if (parser.isSet(versionOption)) {
-        parser.showVersion();
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        printError(QStringLiteral("unexpected argument '%1' (try --help)")
-                       .arg(parser.positionalArguments().constFirst()));
+    if (!common::parseToolArguments(parser, app.arguments())) {
         return std::nullopt;
     }
 

@@ -1,5 +1,6 @@
 // vx310-initdb: creates the reading-log database the station expects to find.
 
+#include "common/ToolArguments.h"
 #include "trend/ReadingLogFiles.h"
 
 #include <QCommandLineOption>
@@ -49,22 +50,7 @@ std::optional<Options> parseArguments(const QStringList& arguments) {
             .arg(trend::readingLogPath()),
         QStringLiteral("FILE"));
     parser.addOptions({ifMissingOption, pathOption});
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-
-    if (!parser.parse(arguments)) {
-        printLine(stderr, parser.errorText() + QStringLiteral(" (try --help)"));
-        return std::nullopt;
-    }
-    if (parser.isSet(helpOption)) {
-        parser.showHelp(kExitOk);
-    }
-    if (parser.isSet(versionOption)) {
-        parser.showVersion();
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        printLine(stderr, QStringLiteral("unexpected argument '%1' (try --help)")
-                              .arg(parser.positionalArguments().constFirst()));
+    if (!common::parseToolArguments(parser, arguments)) {
         return std::nullopt;
     }
     const QStringList paths = parser.values(pathOption);
