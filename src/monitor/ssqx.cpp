@@ -46,12 +46,9 @@ constexpr int kRedrawIntervalMs = 1000;
 constexpr int kClockIntervalMs = 1000;
 constexpr int kPrintIntervalMs = 1000;
 constexpr int kPrintTickCycle = 3;
-constexpr int kRulerMin = -1;
-constexpr int kRulerMax = 12001;
 constexpr int kChartLeft = 1620;
 constexpr int kChartTop = 2310;
 constexpr int kTimeCaptionStep = 1500;
-constexpr int kLiveRenewPointsPerZoom = 20;
 constexpr int kFirstRulerStep = 150;
 
 void setBackground(QWidget* widget, QRgb colour) {
@@ -205,7 +202,7 @@ void ssqx::buildChart() {
 
     hc = new QSlider(Qt::Horizontal, this);
     hc->setObjectName(QStringLiteral("hc"));
-    hc->setRange(kRulerMin, kRulerMax);
+    hc->setRange(trend::kRulerLeftEnd, trend::kRulerRightEnd);
     hc->setGeometry(px(kChartLeft), px(kChartTop) - 21, px(12010), 20);
     // Until the first zoom the arrow keys move the ruler by one point of the closest level.
     hc->setSingleStep(kFirstRulerStep);
@@ -400,21 +397,8 @@ void ssqx::Timer1_Timer() {
 }
 
 void ssqx::extendTrendLive() {
-    const int renewAt = kLiveRenewPointsPerZoom * m_view.zoomLevel + trend::kLiveWindowLength;
-    m_view.viewEnd = static_cast<std::int16_t>(m_view.viewEnd + 1);
-    // A zoom change can move the renewal point below the current end; renew then too, or the
-    // window would grow past the buffer and the chart would stop following the meter.
-    if (m_view.viewEnd >= renewAt) {
-        m_trendBuffer.clearTrendBuffer();
-        if (const auto newest = readNewestRecord()) {
-            m_view.newestRecord = *newest;
-        }
-        m_view.windowEnd = m_view.newestRecord;
-        m_view.windowLength = trend::kLiveWindowLength;
-        m_view.viewEnd = trend::kLiveWindowLength;
-        loadHistory();
-        redrawTrend();
-    }
+    applyNavigation(
+        trend::extendLive(m_view, m_trendBuffer, [this] { return readNewestRecord(); }));
     const int at = m_view.viewEnd;
     for (int c = 0; c < trend::kDrawnChannels; ++c) {
         if (const auto live = m_state.store.LiveVal.get(c)) {

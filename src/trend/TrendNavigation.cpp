@@ -118,6 +118,21 @@ void returnToLive(TrendView& view, const NewestRecordReader& readNewest) {
     view.viewEnd = kLiveWindowLength;
 }
 
+NavigationRequests extendLive(TrendView& view, TrendBuffer& buffer,
+                              const NewestRecordReader& readNewest) {
+    NavigationRequests requests;
+    view.viewEnd = static_cast<std::int16_t>(view.viewEnd + 1);
+    // A zoom change can move the renewal point below the current end; renew then too, or the
+    // window would grow past the buffer and the chart would stop following the meter.
+    if (view.viewEnd >= kLiveRenewPointsPerZoom * view.zoomLevel + kLiveWindowLength) {
+        buffer.clearTrendBuffer();
+        returnToLive(view, readNewest);
+        requests.reload = true;
+        requests.redraw = true;
+    }
+    return requests;
+}
+
 NavigationRequests stepForward(TrendView& view, const NewestRecordReader& readNewest) {
     NavigationRequests requests;
     if (const auto steps = plusOne(view.scrollSteps, -1)) {

@@ -51,6 +51,15 @@ NavigationRequests stepForward(TrendView& view, const NewestRecordReader& readNe
 /// The window back to the newest live snapshots (the ruler switched off, a return to live).
 void returnToLive(TrendView& view, const NewestRecordReader& readNewest);
 
+/// Live points added past the live window, per zoom level, before the buffer is renewed.
+inline constexpr int kLiveRenewPointsPerZoom = 20;
+
+/// A new snapshot moves the live end one point on. Once the window has grown by
+/// kLiveRenewPointsPerZoom points per zoom level, the buffer is cleared and the window is the
+/// newest live one again, to be reloaded and redrawn before the new point is set.
+NavigationRequests extendLive(TrendView& view, TrendBuffer& buffer,
+                              const NewestRecordReader& readNewest);
+
 /// The ruler line as the ruler is switched on, at a slider position, and switched off.
 ChartLine rulerLineOn();
 ChartLine rulerLineAt(int position);

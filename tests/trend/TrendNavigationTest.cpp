@@ -126,6 +126,43 @@ TEST(StepForward, AControlRowThatCannotBeReadKeepsTheLastNewestRecord) {
     EXPECT_EQ(view.windowEnd, 1000);
 }
 
+TEST(LiveExtension, RenewsTheBufferTwentyPointsPerZoomLevelPastTheLiveWindow) {
+    trend::TrendBuffer buffer;
+    for (int level = 1; level <= 4; ++level) {
+        TrendView view = liveAt(1000);
+        view.zoomLevel = static_cast<std::int16_t>(level);
+        buffer.setValue(0, 100, 5.0F);
+        int grown = 0;
+        NavigationRequests requests;
+        do {
+            requests = trend::extendLive(view, buffer, [] { return 1234; });
+            ++grown;
+        } while (!requests.reload && grown < 100);
+        EXPECT_EQ(grown, 20 * level) << "level " << level;
+        EXPECT_TRUE(requests.redraw);
+        EXPECT_EQ(buffer.value(0, 100), 0.0F) << "the old points are cleared";
+        EXPECT_EQ(view.newestRecord, 1234);
+        EXPECT_EQ(view.windowEnd, 1234);
+        EXPECT_EQ(view.windowLength, 241);
+        EXPECT_EQ(view.viewEnd, 241) << "the new point lands at the live end";
+    }
+}
+
+TEST(LiveExtension, AZoomThatMovedTheRenewalPointBehindTheEndRenewsAtOnce) {
+    trend::TrendBuffer buffer;
+    TrendView view = liveAt(1000);
+    view.zoomLevel = 4;
+    view.viewEnd = 241 + 70;
+    view.zoomLevel = 1;
+    const NavigationRequests requests = trend::extendLive(view, buffer, [] { return 1071; });
+    EXPECT_TRUE(requests.reload);
+    EXPECT_EQ(view.viewEnd, 241);
+
+    view.viewEnd = 250;
+    EXPECT_FALSE(trend::extendLive(view, buffer, {}).reload) << "below the renewal point";
+    EXPECT_EQ(view.viewEnd, 251);
+}
+
 TEST(Zoom, EnablesEachWayOnlyWhereTheLevelsAllowAndMatchesTheSliderSteps) {
     TrendView view = liveAt(1000);
     const int steps[] = {0, 150, 75, 50, 38};
