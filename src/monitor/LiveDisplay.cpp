@@ -10,22 +10,22 @@ constexpr int kAxisSteps = 6;
 } // namespace
 
 const std::array<ReadingLayout, kReadingCount> kReadings = {{
-    {0, "Uab", 2, rgb(255, 0, 0), 1110, 210, TextForm::Fixed},
-    {1, "Ubc", 4, rgb(0, 0, 255), 3630, 210, TextForm::Fixed},
-    {2, "Uca", 3, rgb(0, 128, 0), 6150, 210, TextForm::Fixed},
-    {3, "IA", 5, rgb(192, 0, 0), 8670, 210, TextForm::Fixed},
-    {4, "IB", 6, rgb(0, 0, 192), 11190, 210, TextForm::Fixed},
-    {5, "IC", 7, rgb(0, 64, 0), 13710, 210, TextForm::Fixed},
-    {6, "A相有功", 8, rgb(255, 0, 255), 1110, 570, TextForm::Fixed},
-    {7, "B相有功", 9, rgb(255, 255, 0), 3630, 570, TextForm::Fixed},
-    {8, "C相有功", 10, rgb(0, 0, 0), 6150, 570, TextForm::Fixed},
-    {9, "合相有功", 11, rgb(255, 0, 0), 8670, 570, TextForm::Fixed},
-    {10, "频率", 12, rgb(0, 0, 0), 11190, 570, TextForm::Fixed},
-    {11, "变送一", 13, rgb(0, 0, 0), 13710, 570, TextForm::Fixed},
-    {12, "变送二", 14, rgb(0, 0, 0), 1110, 930, TextForm::Fixed},
-    {13, "变送三", 15, rgb(0, 0, 0), 3630, 930, TextForm::Fixed},
-    {14, "三相电能", 16, rgb(0, 0, 0), 8670, 930, TextForm::General},
-    {15, "C1累积次数", 17, rgb(0, 0, 0), 13710, 930, TextForm::General},
+    {0, 2, rgb(255, 0, 0), 1110, 210},
+    {1, 4, rgb(0, 0, 255), 3630, 210},
+    {2, 3, rgb(0, 128, 0), 6150, 210},
+    {3, 5, rgb(192, 0, 0), 8670, 210},
+    {4, 6, rgb(0, 0, 192), 11190, 210},
+    {5, 7, rgb(0, 64, 0), 13710, 210},
+    {6, 8, rgb(255, 0, 255), 1110, 570},
+    {7, 9, rgb(255, 255, 0), 3630, 570},
+    {8, 10, rgb(0, 0, 0), 6150, 570},
+    {9, 11, rgb(255, 0, 0), 8670, 570},
+    {10, 12, rgb(0, 0, 0), 11190, 570},
+    {11, 13, rgb(0, 0, 0), 13710, 570},
+    {12, 14, rgb(0, 0, 0), 1110, 930},
+    {13, 15, rgb(0, 0, 0), 3630, 930},
+    {14, 16, rgb(0, 0, 0), 8670, 930},
+    {15, 17, rgb(0, 0, 0), 13710, 930},
 }};
 
 QString axisCaption(std::int16_t yFullScale, int i) {
@@ -42,10 +42,6 @@ AlarmLook alarmLook(int alarm, std::int32_t coil) {
         return {name + QStringLiteral("ON"), kAlarmOnBackground};
     }
     return {name + QStringLiteral("OFF"), kAlarmOffBackground};
-}
-
-std::optional<QString> readingText(float value, TextForm form) {
-    return form == TextForm::Fixed ? common::fixedForm(value) : common::generalForm(value);
 }
 
 QString clockDate(const QDateTime& now) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Colour.h"
+#include "common/ReadingCatalogue.h"
 
 #include <QDateTime>
 #include <QString>
@@ -11,20 +12,20 @@
 
 namespace monitor {
 
-enum class TextForm { Fixed, General };
+using common::kReadingCount;
+using common::readingText;
+using common::TextForm;
 
-/// One live reading label of the readings band and its caption.
+/// Where one reading of the catalogue stands in the readings band, and its caption's look.
 struct ReadingLayout {
-    int index; ///< D_3W index, also the LiveVal slot it shows
-    const char* caption;
+    int index;        ///< D_3W index, also the LiveVal slot it shows
     int captionIndex; ///< Label1 index of the caption
     common::Rgb captionColour;
     int left; ///< twips within the readings band
     int top;
-    TextForm form;
+    [[nodiscard]] const common::Reading& reading() const { return common::kReadingCatalogue.at(index); }
 };
 
-inline constexpr int kReadingCount = 16;
 inline constexpr int kReadingWidth = 1500;
 inline constexpr int kWideReadingWidth = 4050;
 inline constexpr int kReadingHeight = 285;
@@ -47,9 +48,6 @@ struct AlarmLook {
     common::Rgb background;
 };
 AlarmLook alarmLook(int alarm, std::int32_t coil);
-
-/// Text of a reading in its form; empty when the value has no text (NaN, infinity).
-std::optional<QString> readingText(float value, TextForm form);
 
 /// The clock's date "mm-dd-yyyy" and time "hh:mm:ss", whatever the regional settings.
 QString clockDate(const QDateTime& now);

@@ -158,7 +158,7 @@ void ssqx::buildReadingsBand() {
 
         constexpr int kCaptionWidth = 1020;
         auto* caption = makeLabel(Frame4, QStringLiteral("Label1_%1").arg(reading.captionIndex),
-                                  QString::fromUtf8(reading.caption),
+                                  QString::fromUtf8(reading.reading().caption),
                                   twipsRect(reading.left - kCaptionWidth - 30, reading.top,
                                             kCaptionWidth, kReadingHeight));
         caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -382,7 +382,7 @@ void ssqx::Timer1_Timer() {
     }
     for (const ReadingLayout& reading : kReadings) {
         if (const auto value = store.LiveVal.get(reading.index)) {
-            if (const auto text = readingText(*value, reading.form)) {
+            if (const auto text = readingText(*value, reading.reading().form)) {
                 setLabelText(D_3W, reading.index, *text);
             }
         }

@@ -2,7 +2,7 @@
 
 #include "common/DayNumber.h"
 #include "common/NumberText.h"
-#include "monitor/LiveDisplay.h"
+#include "common/ReadingCatalogue.h"
 
 #include <QIODevice>
 #include <QSqlError>
@@ -27,7 +27,7 @@ namespace trend {
 namespace {
 
 constexpr int kSecondsPerDay = 86400;
-constexpr int kExportedValues = monitor::kReadingCount;
+constexpr int kExportedValues = common::kReadingCount;
 constexpr int kFirstValueColumn = 3;
 // Snapshots put into words as one piece of work; a whole ring makes a few dozen pieces.
 constexpr std::size_t kRecordsPerPiece = 2048;
@@ -210,7 +210,7 @@ QString csvRecord(const QStringList& fields) {
 
 QStringList snapshotHeader() {
     QStringList header = {QStringLiteral("日期"), QStringLiteral("时间")};
-    for (const monitor::ReadingLayout& reading : monitor::kReadings) {
+    for (const common::Reading& reading : common::kReadingCatalogue) {
         header << QString::fromUtf8(reading.caption);
     }
     return header;
