@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QUrl>
@@ -65,6 +66,22 @@ bool openReadingLog(const QString& connectionName, const QString& path) {
         pragma.exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kWalSizeLimitBytes));
     }
     pragma.finish();
+    return true;
+}
+
+bool openReadingLogReadOnly(QSqlDatabase& db, const QString& path, QString* error) {
+    const QFileInfo file(path);
+    if (!file.isFile()) {
+        *error = file.exists() ? QStringLiteral("not a file") : QStringLiteral("no such file");
+        return false;
+    }
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
+                             .arg(kReadingLogReaderBusyTimeoutMs));
+    if (!db.open()) {
+        *error = db.lastError().text();
+        return false;
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -26,5 +27,12 @@ bool openReadingLog(const QString& connectionName);
 
 /// As above for a log at an explicit path.
 bool openReadingLog(const QString& connectionName, const QString& path);
+
+/// How long a reader outside the station waits on a log locked by a write.
+inline constexpr int kReadingLogReaderBusyTimeoutMs = 500;
+
+/// Opens the log at path on db without the right to write it, for readers beside the station
+/// (export, publishing): the recording is never held up and a missing file is never created.
+bool openReadingLogReadOnly(QSqlDatabase& db, const QString& path, QString* error);
 
 } // namespace trend

@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QTime>
 #include <QTimeZone>
 
@@ -28,7 +27,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 // A one-off read may wait a moment for the recorder's commit; in WAL mode the recorder never
 // waits for a reader.
-constexpr int kBusyTimeoutMs = 500;
 const char* const kConnection = "vx310-export";
 const QString kMomentForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
@@ -160,30 +158,12 @@ std::optional<Options> parseArguments(const QCoreApplication& app) {
     return options;
 }
 
-/// Opens the log without the right to write it: the station's recording is never held up and
-/// a missing file is never created.
-bool openReadOnly(QSqlDatabase& db, const QString& path, QString* error) {
-    const QFileInfo file(path);
-    if (!file.isFile()) {
-        *error = file.exists() ? QStringLiteral("not a file") : QStringLiteral("no such file");
-        return false;
-    }
-    db.setDatabaseName(path);
-    db.setConnectOptions(
-        QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    if (!db.open()) {
-        *error = db.lastError().text();
-        return false;
-    }
-    return true;
-}
-
 int exportTo(QIODevice& out, const Options& options) {
     int status = kExitOk;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
         QString error;
-        if (!openReadOnly(db, options.log, &error)) {
+        if (!trend::openReadingLogReadOnly(db, options.log, &error)) {
             printError(QStringLiteral("cannot read %1: %2").arg(options.log, error));
             status = kExitFailed;
         } else if (!trend::exportSnapshots(db, options.from, options.to, out, &error)) {
