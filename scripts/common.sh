@@ -2,7 +2,7 @@
 
 VX310_PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libqt6sql6-sqlite
+    qt6-base-dev libqt6sql6-sqlite libxcb1-dev
     libmodbus-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-microhei

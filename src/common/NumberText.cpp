@@ -32,7 +32,7 @@ class BlankSkippingReader {
     }
 
   private:
-    static bool isBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+    static bool isBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
 
     void skipBlanks() {
         while (m_pos < m_text.size() && isBlank(m_text[m_pos].unicode())) {
@@ -218,7 +218,7 @@ std::optional<QString> fixedForm(float value) {
         digits = QString(8 - digits.size(), u'0') + digits;
     }
     digits.insert(digits.size() - 4, u'.');
-    if (scaled < 0) {
+    if (value < 0.0F) {
         digits.prepend(u'-');
     }
     return digits;

@@ -24,7 +24,8 @@ std::optional<std::int32_t> roundToInt32(double value);
 std::optional<std::int16_t> roundToInt16(double value);
 
 /// "0000.0000": at least four integer digits, exactly four decimals, minus sign in front of
-/// negative values. Rounds the exact value of the float. Empty for NaN and infinities.
+/// negative values, also those that round to zero ("-0000.0000"). Rounds the exact value of the
+/// float. Empty for NaN and infinities.
 std::optional<QString> fixedForm(float value);
 
 /// Shortest text of a float with at most seven significant digits, no trailing zeros; plain for

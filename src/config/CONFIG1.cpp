@@ -2,6 +2,7 @@
 
 #include "common/Twips.h"
 #include "config/ConfigLayout.h"
+#include "config/FrameTitle.h"
 #include "config/ParameterMap.h"
 
 #include <QCloseEvent>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTabWidget>
 
 namespace config {
@@ -97,9 +99,8 @@ void CONFIG1::buildRows() {
         if (parameter.kind == Kind::List) {
             auto* list = new QComboBox(page);
             list->setObjectName(QString::fromLatin1(parameter.listName));
-            list->setEditable(true);
-            // Typed text is written as it stands; it never becomes an item of the list.
-            list->setInsertPolicy(QComboBox::NoInsert);
+            // Only the list's own items can be chosen, so only its codes ever reach the meter.
+            list->setEditable(false);
             m_lists.set(i, list);
             entry = list;
         } else {
@@ -231,6 +232,11 @@ void CONFIG1::Command11_Click() { close(); }
 void CONFIG1::closeEvent(QCloseEvent* event) {
     event->accept();
     unload();
+}
+
+void CONFIG1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    clearFrameTitle(*this);
 }
 
 void CONFIG1::unload() {

@@ -58,6 +58,8 @@ class CONFIG1 : public QWidget {
   protected:
     /// Closing by the frame returns to the main window like "Esc 返回", so it is never left hidden.
     void closeEvent(QCloseEvent* event) override;
+    /// The frame shows no title text, not even the program's name.
+    void showEvent(QShowEvent* event) override;
 
   private:
     /// Fills the lists, each on its first item, and starts the read timer.

@@ -21,7 +21,7 @@ TEST(ReadNumber, ReadsTheNumberAtTheStartOfOperatorText) {
     const std::vector<ReadRow> rows = {
         {u"", 0},           {u"0", 0},
         {u"300", 300},      {u"  300", 300},
-        {u"1 2 3", 123},    {u"\t1\n2\r3", 123},
+        {u"1 2 3", 123},    {u"\t1\n2\r3", 12},
         {u"- 5", -5},       {u"+7", 7},
         {u"-2.5", -2.5},    {u"12.5.3", 12.5},
         {u".5", 0.5},       {u"5.", 5},
@@ -125,7 +125,7 @@ TEST(FixedForm, ShowsFourIntegerDigitsAndFourDecimals) {
         {12345.5F, "12345.5000"},    {1.0F, "0001.0000"},
         {380.0F, "0380.0000"},       {9999.99995F, "10000.0000"},
         {0.03125F, "0000.0313"},     {-0.03125F, "-0000.0313"},
-        {0.00004F, "0000.0000"},     {-0.00001F, "0000.0000"},
+        {0.00004F, "0000.0000"},     {-0.00001F, "-0000.0000"},
         {0.1F, "0000.1000"},         {49.99F, "0049.9900"},
         {1e10F, "10000000000.0000"}, {16777217.0F, "16777216.0000"},
     };
@@ -138,7 +138,9 @@ TEST(FixedForm, RoundsTheExactValueOfTheFloat) {
     // The float nearest 0.00005 lies just below it, the one nearest 0.00025 just above: neither
     // is a tie, whatever the decimal text suggests.
     EXPECT_EQ(fixedForm(0.00005F), QStringLiteral("0000.0000"));
-    EXPECT_EQ(fixedForm(-0.00005F), QStringLiteral("0000.0000"));
+    // A negative value keeps its sign even when it rounds to zero.
+    EXPECT_EQ(fixedForm(-0.00005F), QStringLiteral("-0000.0000"));
+    EXPECT_EQ(fixedForm(-0.0F), QStringLiteral("0000.0000"));
     EXPECT_EQ(fixedForm(0.00025F), QStringLiteral("0000.0003"));
     EXPECT_EQ(fixedForm(0.00015F), QStringLiteral("0000.0002"));
 }

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTest>
 
@@ -30,6 +32,16 @@ using meterlink::kTypedParamValue;
 using Calls = std::vector<std::string>;
 
 namespace {
+
+/// Width of the part of a closed list that shows the chosen item's text.
+int listTextWidth(const QComboBox& list) {
+    QStyleOptionComboBox option;
+    option.initFrom(&list);
+    option.editable = list.isEditable();
+    return list.style()
+        ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, &list)
+        .width();
+}
 
 void deletePending() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
@@ -128,7 +140,7 @@ TEST_F(ConfigWindowTest, GivesEveryRowItsCaptionFieldEntryAndButtonOnItsPage) {
         EXPECT_EQ(button->text(), QStringLiteral("修改"));
         if (p.kind == Kind::List) {
             EXPECT_EQ(entryControl, window->listOf(p.index));
-            EXPECT_TRUE(window->listOf(p.index)->isEditable());
+            EXPECT_FALSE(window->listOf(p.index)->isEditable());
             EXPECT_EQ(entry(p.index), nullptr);
         } else {
             EXPECT_EQ(entryControl, entry(p.index));
@@ -167,7 +179,7 @@ TEST_F(ConfigWindowTest, FitsEveryTextInItsControlWithNothingOverlapping) {
                 shownTexts << QString::fromUtf8(item.displayText);
                 const QString text = QString::fromUtf8(item.listText);
                 EXPECT_LE(list->fontMetrics().horizontalAdvance(text.trimmed()),
-                          list->lineEdit()->width() - kLineEditInnerMargins)
+                          listTextWidth(*list))
                     << text.toStdString();
             }
         }
@@ -345,14 +357,14 @@ TEST_F(ConfigWindowTest, NeverTouchesTypedEntriesOrChosenLists) {
     scriptMeter();
     entry(1)->setText(QStringLiteral("12"));
     entry(12)->setText(QStringLiteral("abc"));
-    window->listOf(0)->setEditText(QStringLiteral("3:B相"));
+    window->listOf(0)->setCurrentIndex(3);
     window->listOf(9)->setCurrentIndex(1);
     for (int tick = 0; tick < 3; ++tick) {
         window->Timer1_Timer();
     }
     EXPECT_EQ(entry(1)->text(), QStringLiteral("12"));
     EXPECT_EQ(entry(12)->text(), QStringLiteral("abc"));
-    EXPECT_EQ(window->listOf(0)->currentText(), QStringLiteral("3:B相"));
+    EXPECT_EQ(window->listOf(0)->currentIndex(), 3);
     EXPECT_EQ(window->listOf(9)->currentIndex(), 1);
     EXPECT_TRUE(entry(2)->text().isEmpty());
     EXPECT_EQ(shown(1), QStringLiteral("390"));
@@ -403,11 +415,29 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ConfigWindowTest, WritesTheCodeLeadingTheTextOfAList) {
     window->listOf(0)->setCurrentIndex(5);
     window->Command3_Click(0);
-    window->listOf(24)->setEditText(QStringLiteral("12abc"));
+    window->listOf(24)->setCurrentIndex(1);
     window->Command3_Click(24);
-    EXPECT_EQ(fakeCalls(), (Calls{"Set_4X_D1(3,7,1,5)", "Set_4X_D1(3,7,25,12)"}));
-    EXPECT_EQ(state.store.PortSet.value(kListParamValue), 12);
+    EXPECT_EQ(fakeCalls(), (Calls{"Set_4X_D1(3,7,1,5)", "Set_4X_D1(3,7,25,1)"}));
+    EXPECT_EQ(state.store.PortSet.value(kListParamValue), 1);
     EXPECT_EQ(state.store.PortSet.value(kTypedParamValue), 0);
+}
+
+TEST_F(ConfigWindowTest, TypedCodesNeverReachTheMeterFromAList) {
+    // Register 14 is the baud rate: typing a code that is not in its list must not write it.
+    constexpr int kBaudRate = 13;
+    QComboBox* list = window->listOf(kBaudRate);
+    for (const char* typed : {"99", "-1", "70000"}) {
+        SCOPED_TRACE(typed);
+        fake_reset();
+        list->setFocus();
+        QTest::keyClicks(list, QString::fromLatin1(typed));
+        window->Command3_Click(kBaudRate);
+        ASSERT_EQ(fake_call_count(), 1);
+        const std::int32_t code = state.store.PortSet.value(kListParamValue);
+        EXPECT_GE(code, 0);
+        EXPECT_LT(code, list->count());
+        EXPECT_EQ(list->currentText(), list->itemText(list->currentIndex()));
+    }
 }
 
 TEST_F(ConfigWindowTest, WritesCodeZeroFromEveryListLeftOnItsFirstItem) {
