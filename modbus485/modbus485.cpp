@@ -54,7 +54,8 @@ constexpr uint8_t kWriteRegisters = 0x10;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kRequestBytes = 8;
 // Sync reads of holding registers from register 1: counts no call of the library uses.
-constexpr std::array<uint8_t, 14> kSyncCounts = {2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16};
+constexpr std::array<uint8_t, 18> kSyncCounts = {2,  3,  4,  5,  6,  7,  9,  10, 11,
+                                                 12, 13, 14, 15, 16, 17, 18, 19, 20};
 
 /// What tells one answer from another on the wire.
 struct Shape {
