@@ -53,9 +53,19 @@ constexpr uint8_t kWriteRegister = 0x06;
 constexpr uint8_t kWriteRegisters = 0x10;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kRequestBytes = 8;
-// Sync reads of holding registers from register 1: counts no call of the library uses.
-constexpr std::array<uint8_t, 18> kSyncCounts = {2,  3,  4,  5,  6,  7,  9,  10, 11,
-                                                 12, 13, 14, 15, 16, 17, 18, 19, 20};
+// Syncs: reads from register 1 of lengths no call of the library uses, shortest first.
+struct Sync {
+    uint8_t function;
+    uint8_t count;
+};
+constexpr std::array<Sync, 22> kSyncs = {{{kReadHolding, 2},  {kReadInput, 2},   {kReadHolding, 3},
+                                          {kReadInput, 3},    {kReadHolding, 4},  {kReadInput, 4},
+                                          {kReadHolding, 5},  {kReadInput, 5},    {kReadHolding, 6},
+                                          {kReadInput, 6},    {kReadHolding, 7},  {kReadInput, 7},
+                                          {kReadInput, 8},    {kReadHolding, 9},  {kReadInput, 9},
+                                          {kReadHolding, 10}, {kReadInput, 10},   {kReadHolding, 11},
+                                          {kReadInput, 11},   {kReadHolding, 12}, {kReadInput, 12},
+                                          {kReadHolding, 13}}};
 
 /// What tells one answer from another on the wire.
 struct Shape {
@@ -83,6 +93,8 @@ struct Link {
     std::deque<Request> unsettled;
     Bytes received;
     Clock::time_point lastByte{};
+    // When an answer last settled a request: the meter is working through what it was sent.
+    Clock::time_point lastSettled{};
     uint64_t nextId = 1;
     // The request of the call in progress and its answer once in.
     uint64_t waitingFor = 0;
@@ -206,6 +218,7 @@ void settle(Link& link, std::span<const uint8_t> frame, Clock::time_point now) {
     }
     const Request r = *match;
     link.unsettled.erase(link.unsettled.begin(), match + 1);
+    link.lastSettled = now;
     if (r.id == link.waitingFor) {
         link.answer = Bytes(frame.begin(), frame.end());
     }
@@ -280,6 +293,21 @@ bool waitForLine(Link& link, Clock::time_point deadline) {
     return true;
 }
 
+/// Whether a request may go out now. A meter serves one request at a time: once it is seen
+/// answering requests sent before the newest one, another would only queue behind that one and make
+/// every answer later, so the call waits for it (it comes within the meter's longest lateness, or
+/// not at all). While nothing has been answered since the newest went out, the meter may have
+/// dropped it, and asking again is what brings a meter back after silence at once.
+bool mayAsk(const Link& link) {
+    if (link.unsettled.empty() || link.unsettled.back().unknownPast) {
+        return true;
+    }
+    const Request& newest = link.unsettled.back();
+    return link.lastSettled < newest.sent ||
+           msBetween(link.lastSettled, Clock::now()) >
+               kMaxLatenessMs + newest.wireMs + kSettleMarginMs;
+}
+
 bool conflicts(const Link& link, const Shape& answer) {
     return std::any_of(link.unsettled.begin(), link.unsettled.end(), [&](const Request& r) {
         return r.unknownPast || r.answer == answer;
@@ -328,20 +356,36 @@ Request send(Link& link, const std::array<uint8_t, 6>& pdu, Shape answer, std::s
     return r;
 }
 
-Shape syncShape(uint8_t slave, uint8_t count) {
-    return Shape{slave, kReadHolding, static_cast<uint32_t>(2 * count)};
+Shape syncShape(uint8_t slave, Sync sync) {
+    return Shape{slave, sync.function, static_cast<uint32_t>(2 * sync.count)};
 }
 
-/// A sync whose answer no unsettled request could give.
-std::optional<uint8_t> freeSyncCount(const Link& link, uint8_t slave) {
-    for (uint8_t count : kSyncCounts) {
-        const Shape s = syncShape(slave, count);
-        if (std::none_of(link.unsettled.begin(), link.unsettled.end(),
-                         [&](const Request& r) { return !r.unknownPast && r.answer == s; })) {
-            return count;
+/// The shortest sync whose answer settles every request that could answer in place of one of
+/// answer's shape, preferring one no unsettled request shares, as its answer then settles exactly
+/// itself and all before it. An answer settles the oldest unsettled request of its shape, so a
+/// sync may share its shape only with requests sent after all of those.
+std::optional<Sync> syncFor(const Link& link, const Shape& answer) {
+    std::size_t conflicting = 0;
+    for (std::size_t i = 0; i < link.unsettled.size(); ++i) {
+        const Request& r = link.unsettled[i];
+        if (r.unknownPast || r.answer == answer) {
+            conflicting = i + 1;
         }
     }
-    return std::nullopt;
+    const auto firstFreeUntil = [&](std::size_t until) -> std::optional<Sync> {
+        const auto end = link.unsettled.begin() + static_cast<std::ptrdiff_t>(until);
+        for (const Sync sync : kSyncs) {
+            const Shape s = syncShape(answer.slave, sync);
+            if (std::none_of(link.unsettled.begin(), end, [&](const Request& r) {
+                    return !r.unknownPast && r.answer == s;
+                })) {
+                return sync;
+            }
+        }
+        return std::nullopt;
+    };
+    const auto fresh = firstFreeUntil(link.unsettled.size());
+    return fresh ? fresh : firstFreeUntil(conflicting);
 }
 
 std::array<uint8_t, 6> pduOf(uint8_t slave, uint8_t function, int first, int second) {
@@ -360,31 +404,30 @@ std::optional<Bytes> exchange(Link& link, const std::array<uint8_t, 6>& pdu, Sha
     const auto start = Clock::now();
     takeIn(link);
     const uint8_t slave = pdu[0];
-    // A sync is needed while an older request could answer in this one's place.
-    const std::optional<uint8_t> freeSync =
-        conflicts(link, answer) ? freeSyncCount(link, slave) : std::nullopt;
-    const uint8_t syncCount = freeSync.value_or(0);
-    bool syncDue = freeSync.has_value();
     int budget = link.timeoutMs + wireMs(link, kRequestBytes + answerBytes);
-    if (syncDue) {
-        budget += wireMs(link, kRequestBytes + 5 + 2 * std::size_t{syncCount});
+    if (conflicts(link, answer)) {
+        budget += wireMs(link, kRequestBytes + 5 + 2 * std::size_t{kSyncs.front().count});
     }
     const auto deadline = start + std::chrono::milliseconds(budget);
     link.answer.reset();
     link.waitingFor = 0;
+    bool syncSent = false;
     do {
-        if (link.waitingFor == 0 && !conflicts(link, answer)) {
-            bool ok = false;
-            const Request r = send(link, pdu, answer, answerBytes, deadline, ok);
-            if (!ok) {
-                break;
+        if (link.waitingFor == 0 && mayAsk(link)) {
+            if (!conflicts(link, answer)) {
+                bool ok = false;
+                const Request r = send(link, pdu, answer, answerBytes, deadline, ok);
+                if (!ok) {
+                    break;
+                }
+                link.waitingFor = r.id;
+            } else if (const auto sync = syncFor(link, answer); sync && !syncSent) {
+                // Until its answer is in, an older request could answer in this one's place.
+                bool ok = false;
+                send(link, pduOf(slave, sync->function, 0, sync->count), syncShape(slave, *sync),
+                     5 + 2 * std::size_t{sync->count}, deadline, ok);
+                syncSent = true;
             }
-            link.waitingFor = r.id;
-        } else if (link.waitingFor == 0 && syncDue) {
-            bool ok = false;
-            send(link, pduOf(slave, kReadHolding, 0, syncCount), syncShape(slave, syncCount),
-                 5 + 2 * std::size_t{syncCount}, deadline, ok);
-            syncDue = false;
         }
         if (link.answer) {
             break;
