@@ -1,6 +1,7 @@
 // The simulator's measurement maths, free of any I/O.
 
 #include "Readings.h"
+#include "DelayPattern.h"
 #include "MeterSlave.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,28 @@ TEST(Energy, AccumulatesFromTotalPowerAndCountsTensOfThousands) {
     const float before = meter.currentReadings()[14];
     meter.update(kStart + 600);
     EXPECT_GT(meter.currentReadings()[14], before);
+}
+
+} // namespace
+
+namespace {
+
+TEST(DelayPattern, TakesACycleInTurnAndARangeAtRandom) {
+    auto cycle = metersim::DelayPattern::parse("330,400", 60000);
+    ASSERT_TRUE(cycle);
+    EXPECT_EQ(cycle->next(), 330);
+    EXPECT_EQ(cycle->next(), 400);
+    EXPECT_EQ(cycle->next(), 330);
+    auto range = metersim::DelayPattern::parse("100-3000", 60000);
+    ASSERT_TRUE(range);
+    for (int i = 0; i < 100; ++i) {
+        const int ms = range->next();
+        EXPECT_GE(ms, 100);
+        EXPECT_LE(ms, 3000);
+    }
+    for (const char* bad : {"", "-5", "5-", "400-300", "1,,2", "330,", "60001", "0-60001", "x"}) {
+        EXPECT_FALSE(metersim::DelayPattern::parse(bad, 60000)) << bad;
+    }
 }
 
 } // namespace

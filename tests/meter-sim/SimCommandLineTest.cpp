@@ -30,6 +30,7 @@ TEST(MeterSimCommandLine, RejectsBadArgumentsWithOneLineAndStatus2) {
         {"--parity", "mark"},    {"--port", "0"},
         {"--port", "x"},         {"--delay", "-5"},
         {"--delay", "99999999"}, {"--fail-writes", "many"},
+        {"--delay", "400-300"},  {"--delay", "330,"},
         {"--frobnicate"},        {"--port", "2", "--device", "/dev/null"},
     };
     for (const auto& args : cases) {
@@ -53,7 +54,7 @@ TEST(MeterSimCommandLine, PrintsUsageOnHelpWithEveryOptionAndStartsNothing) {
         EXPECT_TRUE(r.out.starts_with("Usage: ")) << r.out;
         for (const char* option :
              {"--port", "--device", "--baud", "--parity", "--silent", "--delay", "--fail-writes",
-              "--wire-time", "--version", "silent on|off"}) {
+              "--wire-time", "--freeze", "--version", "silent on|off", "LO-HI"}) {
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
         }
         EXPECT_EQ(r.out.find("ready"), std::string::npos);

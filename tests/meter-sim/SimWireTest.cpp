@@ -116,6 +116,28 @@ TEST_F(SimWire, FailedWritesAnswerException04AndKeepTheOldValue) {
     EXPECT_EQ(exchange(withCrc({1, 3, 0, 1, 0, 1})), withCrc({1, 3, 2, 0, 9}));
 }
 
+TEST_F(SimWire, AnswersInTheOrderOfTheRequestsWhateverTheirDelays) {
+    ASSERT_TRUE(m_sim->command("delay 150,0"));
+    // The second request comes in while the first one's answer is still due: it waits its turn.
+    const Frame first = withCrc({1, 4, 0, 200, 0, 1});
+    ASSERT_EQ(write(m_master, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    Frame answers = exchange(withCrc({1, 3, 0, 12, 0, 1}));
+    const Frame second = withCrc({1, 3, 2, 0, 1});
+    Frame expected = withCrc({1, 4, 2, 0x01, 0x36});
+    expected.insert(expected.end(), second.begin(), second.end());
+    // The line may fall quiet for longer than exchange() waits before the late answer comes.
+    pollfd pfd{m_master, POLLIN, 0};
+    while (answers.size() < expected.size() && poll(&pfd, 1, 500) > 0) {
+        uint8_t buf[64];
+        const ssize_t n = read(m_master, buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        answers.insert(answers.end(), buf, buf + n);
+    }
+    EXPECT_EQ(answers, expected);
+}
+
 TEST_F(SimWire, AnswersAtTheAddressWrittenToRegister13) {
     EXPECT_EQ(exchange(withCrc({1, 6, 0, 12, 0, 9})), withCrc({1, 6, 0, 12, 0, 9}));
     EXPECT_TRUE(exchange(withCrc({1, 4, 0, 200, 0, 1})).empty());

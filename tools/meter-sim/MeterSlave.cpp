@@ -1,5 +1,7 @@
 #include "MeterSlave.h"
 
+#include "Crc16.h"
+
 #include <cstring>
 #include <new>
 
@@ -33,17 +35,7 @@ bool isSupported(int function) {
 
 } // namespace
 
-uint16_t crc16(std::span<const uint8_t> bytes) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t b : bytes) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i) {
-            crc = (crc & 1) != 0 ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                                 : static_cast<uint16_t>(crc >> 1);
-        }
-    }
-    return crc;
-}
+uint16_t crc16(std::span<const uint8_t> bytes) { return modbus485::crc16(bytes); }
 
 MeterSlave::MeterSlave(HoldingRegs regs)
     : m_holding(regs),

@@ -1,5 +1,6 @@
 // vx310-meter-sim: a Modbus RTU slave on a pseudo-terminal that behaves like the meter.
 
+#include "DelayPattern.h"
 #include "MeterSlave.h"
 #include "PortPath.h"
 
@@ -50,7 +51,8 @@ struct Options {
     int baud = 9600;
     char parity = 'N';
     bool silent = false;
-    int delayMs = 0;
+    bool frozen = false;
+    metersim::DelayPattern delay;
     int failWrites = 0;
     bool wireTime = false;
 };
@@ -119,7 +121,8 @@ Options parseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "A Modbus RTU slave that behaves like the meter. While it runs, its standard "
-        "input takes the commands: silent on|off, delay MS, fail-writes N."));
+        "input takes the commands: silent on|off, delay MS|MS,MS,...|LO-HI, fail-writes N, "
+        "freeze on|off."));
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Link <data>/modbus485/comN to a new pseudo-terminal (1-999, default 1)."),
@@ -137,8 +140,13 @@ Options parseOptions(const QStringList& arguments) {
                                           QStringLiteral("Answer no request."));
     const QCommandLineOption delayOption(
         QStringLiteral("delay"),
-        QStringLiteral("Hold every answer back by MS milliseconds (0-60000)."),
+        QStringLiteral("Hold every answer back by MS milliseconds (0-60000); MS,MS,... takes "
+                       "the delays in turn, LO-HI one at random in that range. A request that "
+                       "comes in meanwhile waits its turn."),
         QStringLiteral("MS"));
+    const QCommandLineOption freezeOption(
+        QStringLiteral("freeze"),
+        QStringLiteral("Keep the readings, energy and relays where they are."));
     const QCommandLineOption failWritesOption(
         QStringLiteral("fail-writes"),
         QStringLiteral("Answer the next N writes with exception 04."), QStringLiteral("N"));
@@ -147,7 +155,7 @@ Options parseOptions(const QStringList& arguments) {
         QStringLiteral("Also hold every answer back by the time request and answer would take "
                        "on a real line."));
     parser.addOptions({portOption, deviceOption, baudOption, parityOption, silentOption,
-                       delayOption, failWritesOption, wireTimeOption});
+                       delayOption, failWritesOption, wireTimeOption, freezeOption});
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
 
@@ -182,9 +190,16 @@ Options parseOptions(const QStringList& arguments) {
         "--parity wants none, odd or even");
     o.parity = parity ? *parseParity(*parity) : o.parity;
     o.silent = parser.isSet(silentOption);
-    o.delayMs =
-        intOption(parser, delayOption, 0, kMaxDelayMs, "--delay wants milliseconds from 0 to 60000")
-            .value_or(o.delayMs);
+    const auto delay = lastValue(
+        parser, delayOption,
+        [](const QString& text) {
+            return metersim::DelayPattern::parse(text.toStdString(), kMaxDelayMs).has_value();
+        },
+        "--delay wants milliseconds from 0 to 60000: MS, MS,MS,... or LO-HI");
+    if (delay) {
+        o.delay = *metersim::DelayPattern::parse(delay->toStdString(), kMaxDelayMs);
+    }
+    o.frozen = parser.isSet(freezeOption);
     o.failWrites = intOption(parser, failWritesOption, 0, kMaxFailWrites,
                              "--fail-writes wants a count of writes")
                        .value_or(o.failWrites);
@@ -249,6 +264,8 @@ class Simulator {
     void takeRequest();
     void onRequest(std::span<const uint8_t> request);
     void sendPending();
+    /// Moves the meter on to the present, unless it is frozen.
+    void moveOn();
     void onCommand(const std::string& line);
     void readStdin();
 
@@ -280,6 +297,8 @@ Simulator::Simulator(Options options, int lineFd, std::string lineName,
     : m_options(std::move(options)), m_fd(lineFd), m_lineName(std::move(lineName)),
       m_ptySettings(ptySettings), m_slave(startRegisters(m_options)) {
     m_slave.failNextWrites(m_options.failWrites);
+    // Readings from the start, even for a meter frozen from the start.
+    m_slave.update(now());
     m_listen = listener();
     if (pipe2(m_answerPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
         fail(std::string("cannot make a pipe: ") + std::strerror(errno));
@@ -392,11 +411,17 @@ void Simulator::takeRequest() {
     }
 }
 
+void Simulator::moveOn() {
+    if (!m_options.frozen) {
+        m_slave.update(now());
+    }
+}
+
 void Simulator::onRequest(std::span<const uint8_t> request) {
     if (m_options.silent) {
         return;
     }
-    m_slave.update(now());
+    moveOn();
     m_slave.answer(m_answer.get(), request);
     uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
     ssize_t n = 0;
@@ -405,7 +430,7 @@ void Simulator::onRequest(std::span<const uint8_t> request) {
     }
     // A write may have moved the meter to another address.
     modbus_set_slave(m_listen.get(), m_slave.address());
-    m_due = Clock::now() + std::chrono::milliseconds(m_options.delayMs) +
+    m_due = Clock::now() + std::chrono::milliseconds(m_options.delay.next()) +
             wireTime(request.size() + m_pending.size());
     if (!m_pending.empty() && m_due <= Clock::now()) {
         sendPending();
@@ -432,8 +457,11 @@ void Simulator::onCommand(const std::string& line) {
     const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
     if (word == "silent" && (arg == "on" || arg == "off")) {
         m_options.silent = arg == "on";
-    } else if (const auto delay = parseInt(arg, 0, kMaxDelayMs); word == "delay" && delay) {
-        m_options.delayMs = *delay;
+    } else if (word == "freeze" && (arg == "on" || arg == "off")) {
+        m_options.frozen = arg == "on";
+    } else if (auto delay = metersim::DelayPattern::parse(arg, kMaxDelayMs);
+               word == "delay" && delay) {
+        m_options.delay = std::move(*delay);
     } else if (const auto count = parseInt(arg, 0, kMaxFailWrites);
                word == "fail-writes" && count) {
         m_slave.failNextWrites(*count);
@@ -497,7 +525,7 @@ void Simulator::run(int signalFd) {
         if (!waiting && (fds[1].revents & POLLIN) != 0) {
             takeRequest();
         }
-        m_slave.update(now());
+        moveOn();
     }
 }
 
