@@ -2,6 +2,7 @@
 
 #include "common/NumberText.h"
 #include "trend/ReadingLogSql.h"
+#include "trend/TrendState.h"
 
 #include <QFile>
 #include <QSqlDriver>
@@ -12,6 +13,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cmath>
 
 #include <sys/stat.h>
 
@@ -24,6 +26,27 @@ constexpr int kControlColumns = 3;
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 constexpr int kSqliteFull = 13;
+
+/// A record number of the ring or 0 for none, as stored; empty for anything else (NULL, text,
+/// a fraction, a number outside 0..65500).
+std::optional<std::int32_t> ringNumberOf(const QVariant& value) {
+    bool ok = false;
+    double number = 0;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+        number = value.toDouble(&ok);
+        break;
+    default:
+        break;
+    }
+    if (value.isNull() || !ok || number != std::floor(number) || number < 0 ||
+        number > kRingSize) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(number);
+}
 
 /// Field names of a result at positions 0..count-1, quoted for a statement of our own.
 QStringList fieldNames(const QSqlDatabase& db, const QSqlRecord& record, int count) {
@@ -57,6 +80,7 @@ void ReadingLog::release() {
 }
 
 bool ReadingLog::open() {
+    ++m_openings;
     m_sinceOpenAttempt.start();
     m_sinceIdentityCheck.start();
     m_lastFault = LogFault::None;
@@ -132,6 +156,35 @@ std::optional<std::int32_t> ReadingLog::readLastId() {
         }
     });
     return lastId;
+}
+
+ControlRow ReadingLog::readControlRow() {
+    ControlRow row;
+    select(QString::fromLatin1(kSelectControlRow), [&row](QSqlQuery& query) {
+        if (!query.next()) {
+            row.state = query.lastError().type() == QSqlError::NoError ? ControlRow::State::Missing
+                                                                       : ControlRow::State::Unread;
+            return;
+        }
+        const auto lastId = ringNumberOf(query.value(0));
+        row.state = lastId ? ControlRow::State::Sound : ControlRow::State::Damaged;
+        row.lastId = lastId.value_or(0);
+    });
+    return row;
+}
+
+std::optional<std::int32_t> ReadingLog::newestRecordByMoment() {
+    std::optional<std::int32_t> newest;
+    select(QStringLiteral("select w_id from pv_data where w_id is not null "
+                          "order by w_date desc, w_time desc limit 1"),
+           [&newest](QSqlQuery& query) {
+               if (query.next()) {
+                   newest = ringNumberOf(query.value(0)).value_or(0);
+               } else if (query.lastError().type() == QSqlError::NoError) {
+                   newest = 0;
+               }
+           });
+    return newest;
 }
 
 bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)>& use) {

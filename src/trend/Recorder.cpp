@@ -26,17 +26,34 @@ std::int64_t Recorder::okitime() const {
     return static_cast<std::int64_t>(std::fabs(seconds));
 }
 
+void Recorder::continueWithoutControlRow() {
+    // Within a run the recorder's own last snapshot is the newest, even after the clock was set
+    // back; otherwise the newest by its own moment, so no stored snapshot is overwritten early.
+    if (m_storedInOpening != 0 && m_storedInOpening == m_log.openings()) {
+        return;
+    }
+    if (const auto newest = m_log.newestRecordByMoment()) {
+        recordCounter = *newest;
+    }
+}
+
 void Recorder::step() {
     m_log.ensureOpen();
-    if (const auto lastId = m_log.readLastId()) {
-        recordCounter = *lastId;
+    const ControlRow row = m_log.readControlRow();
+    if (row.state == ControlRow::State::Sound) {
+        recordCounter = row.lastId;
     }
-    // A number outside the ring (a damaged or foreign control row) starts the ring again at 1.
     if (recordCounter >= kRingSize || recordCounter < 0) {
         recordCounter = 0;
     }
     if (okitime() < 1) {
         return;
+    }
+    if (row.state == ControlRow::State::Missing || row.state == ControlRow::State::Damaged) {
+        continueWithoutControlRow();
+        if (recordCounter >= kRingSize) {
+            recordCounter = 0;
+        }
     }
     ++recordCounter;
 
@@ -52,7 +69,9 @@ void Recorder::step() {
     for (int k = 0; k < kValueColumns; ++k) {
         snapshot.values[static_cast<std::size_t>(k)] = m_state.store.LiveVal.value(k);
     }
-    m_log.writeSnapshot(snapshot);
+    if (m_log.writeSnapshot(snapshot)) {
+        m_storedInOpening = m_log.openings();
+    }
 
     if (m_state.mainWindowLoaded) {
         m_state.newRecordReady = true;

@@ -26,7 +26,12 @@ class Recorder {
     double lastRecordTime = 0;
 
   private:
+    /// The record number to go on after when the control row cannot say it.
+    void continueWithoutControlRow();
+
     ReadingLog& m_log;
+    /// Opening of the log into which this run last stored a snapshot; 0 for none yet.
+    std::uint64_t m_storedInOpening = 0;
     meterlink::SharedState& m_state;
 };
 
