@@ -5,6 +5,7 @@
 #include "trend/TrendState.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include <sys/stat.h>
 
@@ -26,6 +28,9 @@ constexpr int kControlColumns = 3;
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 constexpr int kSqliteFull = 13;
+constexpr int kSqliteReadOnly = 8;
+// The names the statements use, at the positions the snapshot is written by.
+constexpr const char* kKeyColumns[] = {"w_id", "w_date", "w_time"};
 
 /// A record number of the ring or 0 for none, as stored; empty for anything else (NULL, text,
 /// a fraction, a number outside 0..65500).
@@ -134,9 +139,13 @@ void ReadingLog::noteFault(const QSqlError& error) {
     const int code = error.nativeErrorCode().toInt() & 0xFF;
     if (code == kSqliteBusy || code == kSqliteLocked) {
         m_lastFault = LogFault::Busy;
+        m_faultCause = QStringLiteral("another program holds the log locked");
     } else if (code == kSqliteFull) {
         m_lastFault = LogFault::Full;
+        m_faultCause = QStringLiteral("the disk is full");
     } else {
+        m_faultCause = code == kSqliteReadOnly ? QStringLiteral("the log is read-only")
+                                               : error.databaseText();
         // A file made read-only, replaced or damaged under the connection: start afresh.
         m_lastFault = LogFault::Broken;
         close();
@@ -187,6 +196,11 @@ std::optional<std::int32_t> ReadingLog::newestRecordByMoment() {
     return newest;
 }
 
+bool ReadingLog::failStatement(const QString& cause) {
+    m_faultCause = cause;
+    return false;
+}
+
 bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)>& use) {
     if (!isOpen()) {
         return false;
@@ -194,6 +208,7 @@ bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)
     QSqlQuery query(database());
     query.setForwardOnly(true);
     if (!query.exec(sql)) {
+        m_lastSelectError = query.lastError().databaseText();
         return false;
     }
     use(query);
@@ -203,6 +218,12 @@ bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)
 
 bool ReadingLog::writeSnapshot(const Snapshot& snapshot) {
     if (!isOpen()) {
+        // A log closed after a fault keeps that fault as its cause until it opens again.
+        if (!QFileInfo::exists(m_path)) {
+            m_faultCause = QStringLiteral("the log is missing");
+        } else if (m_faultCause.isEmpty()) {
+            m_faultCause = QStringLiteral("the log cannot be opened");
+        }
         return false;
     }
     QSqlDatabase db = database();
@@ -224,6 +245,7 @@ bool ReadingLog::writeSnapshot(const Snapshot& snapshot) {
         return false;
     }
     m_lastFault = LogFault::None;
+    m_faultCause.clear();
     return true;
 }
 
@@ -235,11 +257,20 @@ bool ReadingLog::writeDataRow(const Snapshot& snapshot) {
             record = query.record();
             overwrite = query.next() && !query.value(0).isNull();
         })) {
-        return false;
+        return failStatement(QStringLiteral("cannot read pv_data: ") + m_lastSelectError);
     }
     const int count = std::min(static_cast<int>(record.count()), kSnapshotColumns);
     if (count < 1) {
-        return false;
+        return failStatement(QStringLiteral("pv_data has no columns"));
+    }
+    // Written by position, a table with other columns first would get each value under another
+    // name.
+    for (int i = 0; i < std::min(count, static_cast<int>(std::size(kKeyColumns))); ++i) {
+        if (record.fieldName(i).compare(QLatin1String(kKeyColumns[i]), Qt::CaseInsensitive) != 0) {
+            return failStatement(
+                QStringLiteral("pv_data has a foreign column order: w_id, w_date and w_time "
+                               "must come first"));
+        }
     }
     const QStringList names = fieldNames(db, record, count);
     QSqlQuery write(db);
@@ -281,7 +312,7 @@ bool ReadingLog::writeControlRow(const Snapshot& snapshot) {
             record = query.record();
             hasRow = query.next();
         })) {
-        return false;
+        return failStatement(QStringLiteral("cannot read sl_void: ") + m_lastSelectError);
     }
     if (!hasRow) {
         // The control row is never created here; the snapshot itself still counts.

@@ -69,6 +69,8 @@ class ReadingLog {
     [[nodiscard]] const QString& path() const { return m_path; }
     [[nodiscard]] QSqlDatabase database() const;
     [[nodiscard]] LogFault lastFault() const { return m_lastFault; }
+    /// Why the last snapshot was not stored, in words; empty after one was.
+    [[nodiscard]] const QString& faultCause() const { return m_faultCause; }
 
     /// last_id of the first control row, as a 32-bit integer.
     std::optional<std::int32_t> readLastId();
@@ -95,6 +97,8 @@ class ReadingLog {
     bool writeDataRow(const Snapshot& snapshot);
     bool writeControlRow(const Snapshot& snapshot);
     void noteFault(const QSqlError& error);
+    /// A statement that failed without a fault of the file itself: a table missing or foreign.
+    bool failStatement(const QString& cause);
     /// Device and inode of the file at the path, or empty when there is none.
     [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity() const;
 
@@ -104,6 +108,8 @@ class ReadingLog {
     QElapsedTimer m_sinceIdentityCheck;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> m_openedFile;
     LogFault m_lastFault = LogFault::None;
+    QString m_faultCause;
+    QString m_lastSelectError;
     std::uint64_t m_openings = 0;
 };
 
