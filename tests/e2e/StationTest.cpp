@@ -137,15 +137,20 @@ LogContents readLog(const QString& path) {
     return contents;
 }
 
+/// The environment of a station run offscreen on the data folder of a test.
+QProcessEnvironment stationEnvironment(const TempDir& dir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(dir.path()));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
 TEST(Station, RecordsEverySecondAndARestartContinuesTheRing) {
     TempDir dir;
-    const QString data = QString::fromStdString(dir.path());
-    const QString path = data + QStringLiteral("/JetR/Rdatabj.db");
+    const QString path = QString::fromStdString(dir.path()) + QStringLiteral("/JetR/Rdatabj.db");
     ASSERT_EQ(
         QProcess::execute(QStringLiteral(INITDB_EXECUTABLE), {QStringLiteral("--path"), path}), 0);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QProcessEnvironment env = stationEnvironment(dir);
 
     int before = 0;
     for (int run = 0; run < 2; ++run) {
@@ -170,13 +175,10 @@ TEST(Station, RecordsEverySecondAndARestartContinuesTheRing) {
 
 TEST(Station, ASecondStartOnTheSameLogHandsOverToTheRunningOneAndEnds) {
     TempDir dir;
-    const QString data = QString::fromStdString(dir.path());
-    const QString path = data + QStringLiteral("/JetR/Rdatabj.db");
+    const QString path = QString::fromStdString(dir.path()) + QStringLiteral("/JetR/Rdatabj.db");
     ASSERT_EQ(
         QProcess::execute(QStringLiteral(INITDB_EXECUTABLE), {QStringLiteral("--path"), path}), 0);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QProcessEnvironment env = stationEnvironment(dir);
     QProcess first;
     first.setProcessEnvironment(env);
     first.start(QStringLiteral(STATION_EXECUTABLE), {});
