@@ -5,6 +5,7 @@
 #include "monitor/ssqx.h"
 #include "trend/mscom.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -37,6 +38,26 @@ void Station::start() {
     centreOnScreen(m_splash);
     m_splash->show();
     m_splash->Form_Load();
+}
+
+void Station::bringToFront() {
+    QWidget* window = QApplication::activeModalWidget();
+    if (window == nullptr && m_main && m_main->isVisible()) {
+        window = m_main.get();
+    }
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (auto it = windows.begin(); window == nullptr && it != windows.end(); ++it) {
+        if ((*it)->isVisible()) {
+            window = *it;
+        }
+    }
+    if (window == nullptr) {
+        return;
+    }
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void Station::handOver() {

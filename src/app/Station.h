@@ -37,6 +37,10 @@ class Station {
     /// Shows the splash; the main window follows about 1.5 s later.
     void start();
 
+    /// Brings the station's window to the front, out of its minimised state: the main window,
+    /// or while it is hidden the window shown in its place.
+    void bringToFront();
+
     /// How "退出" ends the process (tests replace it before start()).
     void setEndProcess(std::function<void()> endProcess) { m_endProcess = std::move(endProcess); }
 

@@ -1,7 +1,11 @@
 #include "app/Station.h"
+#include "app/StationGuard.h"
+#include "trend/ReadingLogFiles.h"
 
 #include <QApplication>
 #include <QFont>
+
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -11,7 +15,21 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setFont(QFont(QStringLiteral("SimSun"), 9));
 
+    // A second start on the same log brings the running station to the front instead.
+    app::StationGuard guard(trend::readingLogPath());
+    switch (guard.claim()) {
+    case app::StationGuard::Claim::HandedOver:
+        return 0;
+    case app::StationGuard::Claim::Unanswered:
+        std::fprintf(stderr, "vx310: a station (process %lld) records into %s but does not answer\n",
+                     static_cast<long long>(guard.holder()), qUtf8Printable(trend::readingLogPath()));
+        return 1;
+    case app::StationGuard::Claim::Run:
+        break;
+    }
+
     app::Station station;
+    guard.setBringToFront([&station] { station.bringToFront(); });
     station.start();
     return QApplication::exec();
 }

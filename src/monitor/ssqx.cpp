@@ -24,6 +24,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -619,10 +620,19 @@ void ssqx::exportSpan(double from, double to) {
     if (path.isEmpty()) {
         return;
     }
-    QFile file(path);
     m_log.ensureOpen();
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        trend::exportSnapshots(m_log, first, last, file);
+    QString error;
+    const trend::FileExport outcome = trend::exportSnapshotsToFile(
+        m_log.database(), first, last, path, {m_log.path()}, &error);
+    if (outcome == trend::FileExport::Refused) {
+        QMessageBox::warning(this, QStringLiteral("导出"),
+                             QStringLiteral("所选文件是读数记录库或它的附属文件，不能用来导出。"
+                                            "记录库保持原样。\n\n%1")
+                                 .arg(path));
+    } else if (outcome == trend::FileExport::Failed) {
+        QMessageBox::warning(
+            this, QStringLiteral("导出"),
+            QStringLiteral("导出失败，原有文件保持原样。\n\n%1").arg(error));
     }
 }
 

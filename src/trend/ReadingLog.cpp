@@ -2,8 +2,10 @@
 
 #include "common/NumberText.h"
 #include "trend/ReadingLogSql.h"
+#include "trend/TrendState.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -12,6 +14,8 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 #include <sys/stat.h>
 
@@ -24,6 +28,30 @@ constexpr int kControlColumns = 3;
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 constexpr int kSqliteFull = 13;
+constexpr int kSqliteReadOnly = 8;
+// The names the statements use, at the positions the snapshot is written by.
+constexpr const char* kKeyColumns[] = {"w_id", "w_date", "w_time"};
+
+/// A record number of the ring or 0 for none, as stored; empty for anything else (NULL, text,
+/// a fraction, a number outside 0..65500).
+std::optional<std::int32_t> ringNumberOf(const QVariant& value) {
+    bool ok = false;
+    double number = 0;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+        number = value.toDouble(&ok);
+        break;
+    default:
+        break;
+    }
+    if (value.isNull() || !ok || number != std::floor(number) || number < 0 ||
+        number > kRingSize) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(number);
+}
 
 /// Field names of a result at positions 0..count-1, quoted for a statement of our own.
 QStringList fieldNames(const QSqlDatabase& db, const QSqlRecord& record, int count) {
@@ -57,6 +85,7 @@ void ReadingLog::release() {
 }
 
 bool ReadingLog::open() {
+    ++m_openings;
     m_sinceOpenAttempt.start();
     m_sinceIdentityCheck.start();
     m_lastFault = LogFault::None;
@@ -110,9 +139,13 @@ void ReadingLog::noteFault(const QSqlError& error) {
     const int code = error.nativeErrorCode().toInt() & 0xFF;
     if (code == kSqliteBusy || code == kSqliteLocked) {
         m_lastFault = LogFault::Busy;
+        m_faultCause = QStringLiteral("another program holds the log locked");
     } else if (code == kSqliteFull) {
         m_lastFault = LogFault::Full;
+        m_faultCause = QStringLiteral("the disk is full");
     } else {
+        m_faultCause = code == kSqliteReadOnly ? QStringLiteral("the log is read-only")
+                                               : error.databaseText();
         // A file made read-only, replaced or damaged under the connection: start afresh.
         m_lastFault = LogFault::Broken;
         close();
@@ -134,6 +167,40 @@ std::optional<std::int32_t> ReadingLog::readLastId() {
     return lastId;
 }
 
+ControlRow ReadingLog::readControlRow() {
+    ControlRow row;
+    select(QString::fromLatin1(kSelectControlRow), [&row](QSqlQuery& query) {
+        if (!query.next()) {
+            row.state = query.lastError().type() == QSqlError::NoError ? ControlRow::State::Missing
+                                                                       : ControlRow::State::Unread;
+            return;
+        }
+        const auto lastId = ringNumberOf(query.value(0));
+        row.state = lastId ? ControlRow::State::Sound : ControlRow::State::Damaged;
+        row.lastId = lastId.value_or(0);
+    });
+    return row;
+}
+
+std::optional<std::int32_t> ReadingLog::newestRecordByMoment() {
+    std::optional<std::int32_t> newest;
+    select(QStringLiteral("select w_id from pv_data where w_id is not null "
+                          "order by w_date desc, w_time desc limit 1"),
+           [&newest](QSqlQuery& query) {
+               if (query.next()) {
+                   newest = ringNumberOf(query.value(0)).value_or(0);
+               } else if (query.lastError().type() == QSqlError::NoError) {
+                   newest = 0;
+               }
+           });
+    return newest;
+}
+
+bool ReadingLog::failStatement(const QString& cause) {
+    m_faultCause = cause;
+    return false;
+}
+
 bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)>& use) {
     if (!isOpen()) {
         return false;
@@ -141,6 +208,7 @@ bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)
     QSqlQuery query(database());
     query.setForwardOnly(true);
     if (!query.exec(sql)) {
+        m_lastSelectError = query.lastError().databaseText();
         return false;
     }
     use(query);
@@ -150,6 +218,12 @@ bool ReadingLog::select(const QString& sql, const std::function<void(QSqlQuery&)
 
 bool ReadingLog::writeSnapshot(const Snapshot& snapshot) {
     if (!isOpen()) {
+        // A log closed after a fault keeps that fault as its cause until it opens again.
+        if (!QFileInfo::exists(m_path)) {
+            m_faultCause = QStringLiteral("the log is missing");
+        } else if (m_faultCause.isEmpty()) {
+            m_faultCause = QStringLiteral("the log cannot be opened");
+        }
         return false;
     }
     QSqlDatabase db = database();
@@ -171,6 +245,7 @@ bool ReadingLog::writeSnapshot(const Snapshot& snapshot) {
         return false;
     }
     m_lastFault = LogFault::None;
+    m_faultCause.clear();
     return true;
 }
 
@@ -182,11 +257,20 @@ bool ReadingLog::writeDataRow(const Snapshot& snapshot) {
             record = query.record();
             overwrite = query.next() && !query.value(0).isNull();
         })) {
-        return false;
+        return failStatement(QStringLiteral("cannot read pv_data: ") + m_lastSelectError);
     }
     const int count = std::min(static_cast<int>(record.count()), kSnapshotColumns);
     if (count < 1) {
-        return false;
+        return failStatement(QStringLiteral("pv_data has no columns"));
+    }
+    // Written by position, a table with other columns first would get each value under another
+    // name.
+    for (int i = 0; i < std::min(count, static_cast<int>(std::size(kKeyColumns))); ++i) {
+        if (record.fieldName(i).compare(QLatin1String(kKeyColumns[i]), Qt::CaseInsensitive) != 0) {
+            return failStatement(
+                QStringLiteral("pv_data has a foreign column order: w_id, w_date and w_time "
+                               "must come first"));
+        }
     }
     const QStringList names = fieldNames(db, record, count);
     QSqlQuery write(db);
@@ -228,7 +312,7 @@ bool ReadingLog::writeControlRow(const Snapshot& snapshot) {
             record = query.record();
             hasRow = query.next();
         })) {
-        return false;
+        return failStatement(QStringLiteral("cannot read sl_void: ") + m_lastSelectError);
     }
     if (!hasRow) {
         // The control row is never created here; the snapshot itself still counts.

@@ -31,6 +31,18 @@ struct Snapshot {
 /// Why the last write to the log failed.
 enum class LogFault { None, Busy, Full, Broken };
 
+/// What the control row says about the newest snapshot.
+struct ControlRow {
+    enum class State {
+        Unread,  ///< the log or its control table could not be read
+        Missing, ///< the control table has no row
+        Damaged, ///< last_id is not a whole number from 0 to 65500
+        Sound,
+    };
+    State state = State::Unread;
+    std::int32_t lastId = 0;
+};
+
 /// One window's connection to the reading log. Every statement is finished as soon as it has
 /// run, so no read stays open and the WAL file can be checkpointed.
 class ReadingLog {
@@ -57,9 +69,21 @@ class ReadingLog {
     [[nodiscard]] const QString& path() const { return m_path; }
     [[nodiscard]] QSqlDatabase database() const;
     [[nodiscard]] LogFault lastFault() const { return m_lastFault; }
+    /// Why the last snapshot was not stored, in words; empty after one was.
+    [[nodiscard]] const QString& faultCause() const { return m_faultCause; }
 
     /// last_id of the first control row, as a 32-bit integer.
     std::optional<std::int32_t> readLastId();
+
+    /// The first control row, judged.
+    ControlRow readControlRow();
+
+    /// Record number of the newest snapshot by its own date and time, 0 in an empty table or
+    /// when that snapshot's number is not one of the ring; empty when the table cannot be read.
+    std::optional<std::int32_t> newestRecordByMoment();
+
+    /// How often the log was opened; a new value means a connection to a file anew.
+    [[nodiscard]] std::uint64_t openings() const { return m_openings; }
 
     /// Stores one snapshot: the row with its record number (overwritten in place when it exists,
     /// added otherwise) and the control row naming it, committed together or not at all. A log
@@ -73,6 +97,8 @@ class ReadingLog {
     bool writeDataRow(const Snapshot& snapshot);
     bool writeControlRow(const Snapshot& snapshot);
     void noteFault(const QSqlError& error);
+    /// A statement that failed without a fault of the file itself: a table missing or foreign.
+    bool failStatement(const QString& cause);
     /// Device and inode of the file at the path, or empty when there is none.
     [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity() const;
 
@@ -82,6 +108,9 @@ class ReadingLog {
     QElapsedTimer m_sinceIdentityCheck;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> m_openedFile;
     LogFault m_lastFault = LogFault::None;
+    QString m_faultCause;
+    QString m_lastSelectError;
+    std::uint64_t m_openings = 0;
 };
 
 } // namespace trend

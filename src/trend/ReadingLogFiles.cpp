@@ -1,5 +1,7 @@
 #include "trend/ReadingLogFiles.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -7,10 +9,40 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <optional>
+#include <utility>
+
+#include <sys/stat.h>
+
 namespace trend {
 
 namespace {
 constexpr int kWalSizeLimitBytes = 1024 * 1024;
+// The files the database engine keeps beside a log while it is open or after a crash.
+constexpr const char* kCompanionSuffixes[] = {"", "-wal", "-shm", "-journal"};
+// As many links as the system itself follows before it gives up.
+constexpr int kMostLinksFollowed = 40;
+
+/// Device and inode of the file a path reaches, links followed; empty when there is none.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return std::pair(info.st_dev, info.st_ino);
+}
+
+/// The path a write to path would reach: links followed (a dangling one too), the folder
+/// resolved where it exists.
+QString resolvedPath(const QString& path) {
+    QFileInfo info(path);
+    for (int links = 0; links < kMostLinksFollowed && info.isSymLink(); ++links) {
+        info.setFile(info.symLinkTarget());
+    }
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? QDir::cleanPath(info.absoluteFilePath())
+                            : folder + u'/' + info.fileName();
+}
 } // namespace
 
 QString readingLogPath() {
@@ -35,6 +67,23 @@ QString slVoidSchema() {
 QString slVoidFirstRow(int month) {
     return QStringLiteral("INSERT INTO sl_void(last_id, last_id_copy, last_month) VALUES(0, 0, %1)")
         .arg(month);
+}
+
+bool isReadingLogFile(const QString& path, const QString& logPath) {
+    const auto target = fileIdentity(path);
+    const QString targetPath = resolvedPath(path);
+    // The engine names the companions after the log's own path; a log reached through a link has
+    // them beside the file it links to.
+    for (const QString& log : {QFileInfo(logPath).absoluteFilePath(), resolvedPath(logPath)}) {
+        for (const char* suffix : kCompanionSuffixes) {
+            const QString file = log + QLatin1String(suffix);
+            const auto identity = fileIdentity(file);
+            if ((target && identity) ? *target == *identity : resolvedPath(file) == targetPath) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool openReadingLog(const QString& connectionName) {

@@ -28,6 +28,11 @@ bool openReadingLog(const QString& connectionName);
 /// As above for a log at an explicit path.
 bool openReadingLog(const QString& connectionName, const QString& path);
 
+/// True when path reaches the reading log at logPath or one of its companion files (-wal, -shm,
+/// -journal): the same file by device and inode where both exist, under another name or through a
+/// link too; the same path, links followed, where one of them does not exist (yet).
+bool isReadingLogFile(const QString& path, const QString& logPath);
+
 /// How long a reader outside the station waits on a log locked by a write.
 inline constexpr int kReadingLogReaderBusyTimeoutMs = 500;
 

@@ -5,6 +5,7 @@
 #include "trend/TrendState.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace trend {
 
@@ -12,7 +13,31 @@ namespace {
 constexpr double kSecondsPerDay = 24.0 * 60.0 * 60.0;
 } // namespace
 
-Recorder::Recorder(ReadingLog& log, meterlink::SharedState& state) : m_log(log), m_state(state) {}
+Recorder::Recorder(ReadingLog& log, meterlink::SharedState& state)
+    : m_log(log), m_state(state), m_report([](const QString& line) {
+          // The window stays silent; standard error reaches the journal under a desktop session.
+          std::fprintf(stderr, "vx310: %s\n", qUtf8Printable(line));
+      }) {}
+
+void Recorder::watch(bool stored) {
+    if (stored) {
+        m_failedInRow = 0;
+        if (m_stopTold) {
+            m_stopTold = false;
+            if (m_report) {
+                m_report(QStringLiteral("recording into %1 works again").arg(m_log.path()));
+            }
+        }
+        return;
+    }
+    if (++m_failedInRow >= kFailuresBeforeReport && !m_stopTold) {
+        m_stopTold = true;
+        if (m_report) {
+            m_report(QStringLiteral("recording into %1 stopped: %2")
+                         .arg(m_log.path(), m_log.faultCause()));
+        }
+    }
+}
 
 std::int64_t Recorder::okitime() const {
     // Date and time come from one reading of the clock, so midnight cannot fall between them.
@@ -26,17 +51,34 @@ std::int64_t Recorder::okitime() const {
     return static_cast<std::int64_t>(std::fabs(seconds));
 }
 
+void Recorder::continueWithoutControlRow() {
+    // Within a run the recorder's own last snapshot is the newest, even after the clock was set
+    // back; otherwise the newest by its own moment, so no stored snapshot is overwritten early.
+    if (m_storedInOpening != 0 && m_storedInOpening == m_log.openings()) {
+        return;
+    }
+    if (const auto newest = m_log.newestRecordByMoment()) {
+        recordCounter = *newest;
+    }
+}
+
 void Recorder::step() {
     m_log.ensureOpen();
-    if (const auto lastId = m_log.readLastId()) {
-        recordCounter = *lastId;
+    const ControlRow row = m_log.readControlRow();
+    if (row.state == ControlRow::State::Sound) {
+        recordCounter = row.lastId;
     }
-    // A number outside the ring (a damaged or foreign control row) starts the ring again at 1.
     if (recordCounter >= kRingSize || recordCounter < 0) {
         recordCounter = 0;
     }
     if (okitime() < 1) {
         return;
+    }
+    if (row.state == ControlRow::State::Missing || row.state == ControlRow::State::Damaged) {
+        continueWithoutControlRow();
+        if (recordCounter >= kRingSize) {
+            recordCounter = 0;
+        }
     }
     ++recordCounter;
 
@@ -52,7 +94,11 @@ void Recorder::step() {
     for (int k = 0; k < kValueColumns; ++k) {
         snapshot.values[static_cast<std::size_t>(k)] = m_state.store.LiveVal.value(k);
     }
-    m_log.writeSnapshot(snapshot);
+    const bool stored = m_log.writeSnapshot(snapshot);
+    if (stored) {
+        m_storedInOpening = m_log.openings();
+    }
+    watch(stored);
 
     if (m_state.mainWindowLoaded) {
         m_state.newRecordReady = true;

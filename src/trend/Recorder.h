@@ -3,7 +3,10 @@
 #include "link/MeasurementStore.h"
 #include "trend/ReadingLog.h"
 
+#include <QString>
+
 #include <cstdint>
+#include <functional>
 
 namespace trend {
 
@@ -13,8 +16,16 @@ class Recorder {
   public:
     Recorder(ReadingLog& log, meterlink::SharedState& state);
 
+    /// Snapshots that fail in a row before the stop is told, so a log held for a moment by
+    /// another program says nothing.
+    static constexpr int kFailuresBeforeReport = 3;
+
     /// One tick of the recorder's timer.
     void step();
+
+    /// Where the recorder tells, one line each, that recording stopped (naming the cause) and
+    /// that it works again; standard error unless replaced.
+    void setReport(std::function<void(const QString&)> report) { m_report = std::move(report); }
 
     /// Whole seconds between the clock now and the last snapshot, whichever way the clock went.
     [[nodiscard]] std::int64_t okitime() const;
@@ -26,8 +37,18 @@ class Recorder {
     double lastRecordTime = 0;
 
   private:
+    /// The record number to go on after when the control row cannot say it.
+    void continueWithoutControlRow();
+    /// Counts a snapshot stored or lost and tells when recording stops or works again.
+    void watch(bool stored);
+
     ReadingLog& m_log;
     meterlink::SharedState& m_state;
+    /// Opening of the log into which this run last stored a snapshot; 0 for none yet.
+    std::uint64_t m_storedInOpening = 0;
+    int m_failedInRow = 0;
+    bool m_stopTold = false;
+    std::function<void(const QString&)> m_report;
 };
 
 } // namespace trend

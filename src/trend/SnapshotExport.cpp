@@ -3,8 +3,12 @@
 #include "common/DayNumber.h"
 #include "common/NumberText.h"
 #include "common/ReadingCatalogue.h"
+#include "trend/ReadingLogFiles.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
+#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -252,6 +256,47 @@ bool exportSnapshots(const QSqlDatabase& db, const QDateTime& from, const QDateT
         return false;
     }
     return true;
+}
+
+FileExport exportSnapshotsToFile(const QSqlDatabase& db, const QDateTime& from,
+                                 const QDateTime& to, const QString& path,
+                                 const QStringList& logs, QString* error) {
+    for (const QString& log : logs) {
+        if (isReadingLogFile(path, log)) {
+            fail(error, QStringLiteral("%1 is the reading log %2 or one of its files; nothing "
+                                       "was written")
+                            .arg(path, log));
+            return FileExport::Refused;
+        }
+    }
+    QString reason;
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        // A new file renamed over a device or a pipe would take its place.
+        QFile out(path);
+        if (out.open(QIODevice::WriteOnly) && exportSnapshots(db, from, to, out, &reason) &&
+            out.flush()) {
+            return FileExport::Written;
+        }
+        fail(error, QStringLiteral("cannot export to %1: %2")
+                        .arg(path, reason.isEmpty() ? out.errorString() : reason));
+        return FileExport::Failed;
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        fail(error, QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return FileExport::Failed;
+    }
+    if (!exportSnapshots(db, from, to, out, &reason)) {
+        out.cancelWriting();
+        fail(error, QStringLiteral("cannot export to %1: %2").arg(path, reason));
+        return FileExport::Failed;
+    }
+    if (!out.commit()) {
+        fail(error, QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+        return FileExport::Failed;
+    }
+    return FileExport::Written;
 }
 
 } // namespace trend

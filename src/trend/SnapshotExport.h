@@ -31,6 +31,19 @@ QStringList snapshotHeader();
 bool exportSnapshots(const QSqlDatabase& db, const QDateTime& from, const QDateTime& to,
                      QIODevice& out, QString* error = nullptr);
 
+/// How an export into a named file ended.
+enum class FileExport { Written, Refused, Failed };
+
+/// Writes the snapshots of the range, as above, into the file at path. A path that reaches one of
+/// the logs named or one of its companion files is refused before anything is opened. A regular
+/// file, new or earlier, is written through a new file beside it that takes its place only once
+/// the export is whole: a failed or killed export leaves an earlier file as it was, and a folder
+/// that takes no new file fails the export. An existing device or pipe is written in place.
+/// error, when given, gets the reason for anything but Written.
+FileExport exportSnapshotsToFile(const QSqlDatabase& db, const QDateTime& from,
+                                 const QDateTime& to, const QString& path,
+                                 const QStringList& logs, QString* error = nullptr);
+
 /// As above on a window's connection to the log.
 inline bool exportSnapshots(const ReadingLog& log, const QDateTime& from, const QDateTime& to,
                             QIODevice& out, QString* error = nullptr) {

@@ -1,15 +1,19 @@
 #include "FakeMeter.h"
 #include "TestData.h"
 #include "app/Station.h"
+#include "app/StationGuard.h"
 #include "app/frmSplash.h"
 #include "link/LinkPanel.h"
 #include "link/Met1.h"
 #include "monitor/ssqx.h"
+#include "trend/ReadingLogFiles.h"
 #include "trend/mscom.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
@@ -99,6 +103,34 @@ TEST_F(StartupTest, OpenedLinkStartsAcquisitionThroughTheLibrary) {
     EXPECT_TRUE(station.mainWindow()->Command21->isEnabled());
     QTest::qWait(700);
     EXPECT_EQ(station.mainWindow()->D_3W.value(0, nullptr)->text(), QStringLiteral("0380.2500"));
+}
+
+TEST_F(StartupTest, ASecondStartBringsTheMinimisedMainWindowToTheFrontAndEnds) {
+    ASSERT_TRUE(data.createReadingLog());
+    app::StationGuard guard(trend::readingLogPath());
+    ASSERT_EQ(guard.claim(), app::StationGuard::Claim::Run);
+    guard.setBringToFront([this] { station.bringToFront(); });
+    ASSERT_GT(waitForMainWindow(), 0);
+    monitor::ssqx* main = station.mainWindow();
+    main->showMinimized();
+    ASSERT_TRUE(main->isMinimized());
+
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(STATION_EXECUTABLE), {});
+    QElapsedTimer clock;
+    clock.start();
+    while (second.state() != QProcess::NotRunning && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    }
+    ASSERT_EQ(second.state(), QProcess::NotRunning);
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    EXPECT_FALSE(main->isMinimized());
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_EQ(QApplication::activeWindow(), main);
 }
 
 } // namespace

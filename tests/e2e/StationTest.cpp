@@ -137,15 +137,20 @@ LogContents readLog(const QString& path) {
     return contents;
 }
 
+/// The environment of a station run offscreen on the data folder of a test.
+QProcessEnvironment stationEnvironment(const TempDir& dir) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(dir.path()));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
 TEST(Station, RecordsEverySecondAndARestartContinuesTheRing) {
     TempDir dir;
-    const QString data = QString::fromStdString(dir.path());
-    const QString path = data + QStringLiteral("/JetR/Rdatabj.db");
+    const QString path = QString::fromStdString(dir.path()) + QStringLiteral("/JetR/Rdatabj.db");
     ASSERT_EQ(
         QProcess::execute(QStringLiteral(INITDB_EXECUTABLE), {QStringLiteral("--path"), path}), 0);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QProcessEnvironment env = stationEnvironment(dir);
 
     int before = 0;
     for (int run = 0; run < 2; ++run) {
@@ -166,6 +171,40 @@ TEST(Station, RecordsEverySecondAndARestartContinuesTheRing) {
         EXPECT_EQ(contents.highest, contents.lastId);
         before = contents.lastId;
     }
+}
+
+TEST(Station, ASecondStartOnTheSameLogHandsOverToTheRunningOneAndEnds) {
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.path()) + QStringLiteral("/JetR/Rdatabj.db");
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral(INITDB_EXECUTABLE), {QStringLiteral("--path"), path}), 0);
+    const QProcessEnvironment env = stationEnvironment(dir);
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral(STATION_EXECUTABLE), {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    QElapsedTimer clock;
+    clock.start();
+    while (readLog(path).lastId < 1 && clock.elapsed() < 5000) {
+        QTest::qWait(100);
+    }
+    ASSERT_GE(readLog(path).lastId, 1) << first.readAllStandardError().toStdString();
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(STATION_EXECUTABLE), {});
+    ASSERT_TRUE(second.waitForFinished(8000)) << "a second station runs on the log";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+
+    const int before = readLog(path).lastId;
+    QTest::qWait(3000);
+    const LogContents after = readLog(path);
+    EXPECT_LE(after.lastId - before, 4) << "the ring gets some seconds twice";
+    EXPECT_GE(after.lastId - before, 2) << "the running station stopped recording";
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.kill();
+    first.waitForFinished(5000);
 }
 
 } // namespace

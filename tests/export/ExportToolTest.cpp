@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include <fcntl.h>
@@ -43,10 +44,14 @@ class ExportTool : public ::testing::Test {
     }
 
     /// Runs the tool with the test's data folder, so its default log is the test's log.
-    static ToolRun runTool(const QStringList& arguments, const QString& standardOutput = {}) {
+    static ToolRun runTool(const QStringList& arguments, const QString& standardOutput = {},
+                           const std::function<void()>& inChild = {}) {
         QProcess process;
         if (!standardOutput.isEmpty()) {
             process.setStandardOutputFile(standardOutput);
+        }
+        if (inChild) {
+            process.setChildProcessModifier(inChild);
         }
         process.start(QStringLiteral(VX310_EXPORT_PATH), arguments);
         ToolRun run;
@@ -197,8 +202,6 @@ TEST_F(ExportTool, ExportsWhileAnotherConnectionHoldsAnOpenWriteTransaction) {
 
 TEST_F(ExportTool, AnswersBadArgumentsWithOneLineAndStatusTwo) {
     const QString to = QStringLiteral("2026-03-28 00:00:00");
-    const QString linkToLog = scratchFile(QStringLiteral("link.csv"));
-    ASSERT_TRUE(QFile::link(log.path(), linkToLog));
     const std::vector<QStringList> rows = {
         {},
         {QStringLiteral("--from"), kFrom},
@@ -223,8 +226,6 @@ TEST_F(ExportTool, AnswersBadArgumentsWithOneLineAndStatusTwo) {
         range(kFrom, QStringLiteral("2026-13-01 00:00:00")),
         range(to, kFrom),
         range(kFrom, QStringLiteral("2026-03-27 22:59:59")),
-        range(kFrom, kFrom) + QStringList{QStringLiteral("--output"), log.path()},
-        range(kFrom, kFrom) + QStringList{QStringLiteral("--output"), linkToLog},
     };
     const QByteArray before = contents(log.path());
     for (const QStringList& arguments : rows) {
@@ -324,6 +325,98 @@ TEST_F(ExportTool, AFailedExportLeavesAnEarlierFileAsItWas) {
     EXPECT_EQ(contents(output), QByteArray("an earlier export\r\n"));
     EXPECT_EQ(QDir(scratch.path()).entryList(QDir::Files),
               QStringList{QStringLiteral("earlier.csv")});
+}
+
+TEST_F(ExportTool, RefusesTheReadingLogAndItsCompanionFilesUnderAnyNameAndExitsOne) {
+    ASSERT_TRUE(log.insert(varied(1, 10, kFirst)));
+    const QString path = log.path();
+    ASSERT_TRUE(QFileInfo::exists(path + QStringLiteral("-wal")));
+    const QString copy = scratchFile(QStringLiteral("copy.db"));
+    ASSERT_TRUE(QFile::copy(path, copy));
+    const QString symlink = scratchFile(QStringLiteral("log-link.db"));
+    ASSERT_TRUE(QFile::link(path, symlink));
+    const QString hardLink = scratchFile(QStringLiteral("wal-link"));
+    ASSERT_EQ(::link(QFile::encodeName(path + QStringLiteral("-wal")).constData(),
+                     QFile::encodeName(hardLink).constData()),
+              0);
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString roundabout = folder + QStringLiteral("/../") + QFileInfo(folder).fileName() +
+                               QStringLiteral("/") + QFileInfo(path).fileName();
+    struct Case {
+        QString output;
+        QString log;
+    };
+    const std::vector<Case> cases = {
+        {path, {}},
+        {path + QStringLiteral("-wal"), {}},
+        {path + QStringLiteral("-shm"), {}},
+        {path + QStringLiteral("-journal"), {}},
+        {symlink, {}},
+        {hardLink, {}},
+        {roundabout + QStringLiteral("-wal"), {}},
+        {copy + QStringLiteral("-journal"), copy},
+        {path, copy},
+    };
+    for (const Case& test : cases) {
+        QStringList arguments =
+            range(kFrom, kFrom) + QStringList{QStringLiteral("--output"), test.output};
+        if (!test.log.isEmpty()) {
+            arguments << QStringLiteral("--log") << test.log;
+        }
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.exitCode, 1) << qPrintable(test.output);
+        EXPECT_TRUE(isOneErrorLine(run.err)) << qPrintable(run.err);
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(path + QStringLiteral("-journal")));
+    EXPECT_FALSE(QFileInfo::exists(copy + QStringLiteral("-journal")));
+    EXPECT_TRUE(QFileInfo(symlink).isSymLink());
+    faulttest::LogInspection fresh(path);
+    ASSERT_TRUE(fresh.open());
+    EXPECT_EQ(faulttest::LogInspection::row(QStringLiteral("PRAGMA integrity_check")),
+              faulttest::Texts{"ok"});
+    EXPECT_EQ(faulttest::LogInspection::row(QStringLiteral("SELECT count(*) FROM pv_data")),
+              faulttest::Texts{"10"});
+}
+
+TEST_F(ExportTool, AFailedExportIntoAFolderItCannotWriteLeavesAnEarlierFileAsItWas) {
+    // The log opens but does not read, so the export fails after the output was opened.
+    const QString junk = scratchFile(QStringLiteral("junk.db"));
+    {
+        QFile file(junk);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    }
+    const QString folder = scratchFile(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString output = folder + QStringLiteral("/out.csv");
+    {
+        QFile file(output);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("an earlier export\r\n");
+    }
+    const auto everyone = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther |
+                          QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(scratch.path(), everyone | QFile::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(junk, everyone));
+    ASSERT_TRUE(QFile::setPermissions(output, everyone | QFile::WriteOwner | QFile::WriteGroup |
+                                                  QFile::WriteOther));
+    ASSERT_TRUE(QFile::setPermissions(folder, everyone));
+    // Root writes into any folder: as root the tool runs as nobody.
+    const bool root = ::geteuid() == 0;
+    const ToolRun run = runTool(
+        range(kFrom, kFrom) + QStringList{QStringLiteral("--output"), output,
+                                          QStringLiteral("--log"), junk},
+        {}, [root] {
+            if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+                ::_exit(99);
+            }
+        });
+    ASSERT_TRUE(QFile::setPermissions(folder, everyone | QFile::WriteOwner));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(isOneErrorLine(run.err)) << qPrintable(run.err);
+    EXPECT_EQ(contents(output), QByteArray("an earlier export\r\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("out.csv")});
 }
 
 TEST_F(ExportTool, PrintsHelpAndVersionAndExitsZero) {

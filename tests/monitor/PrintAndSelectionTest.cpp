@@ -5,17 +5,22 @@
 #include "monitor/SelectionWindow.h"
 #include "monitor/ssqx.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QDateTimeEdit>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +54,34 @@ class PrintAndSelectionTest : public ::testing::Test {
         });
         window->Form_Load();
         window->show();
+    }
+
+    /// Exports the first ten seconds of the log into the file named, doing meanwhile what is given
+    /// once the selection window is open; the text of the message box the export shows, empty
+    /// when it shows none.
+    QString exportInto(const QString& path, const std::function<void()>& meanwhile = {}) {
+        window->setExportFileChooser([path](const QString&) { return path; });
+        window->Command6->click();
+        monitor::SelectionWindow* selection = window->selectionWindow();
+        if (selection == nullptr) {
+            ADD_FAILURE() << "no selection window";
+            return {};
+        }
+        selection->m_fromEdit->setDateTime(kMorning);
+        selection->m_toEdit->setDateTime(kMorning.addSecs(9));
+        if (meanwhile) {
+            meanwhile();
+        }
+        QString shown;
+        QObject scope;
+        QTimer::singleShot(0, &scope, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->done(0);
+            }
+        });
+        selection->m_export->click();
+        return shown;
     }
 
     [[nodiscard]] QString pdfPath() const { return output.filePath(QStringLiteral("page.pdf")); }
@@ -192,6 +225,39 @@ TEST_F(PrintAndSelectionTest, ExportWritesTheChosenSpanToTheNamedFile) {
     EXPECT_EQ(lines.size(), 1 + 10 + 1);
     EXPECT_TRUE(lines[1].startsWith("2026/12/08,09:00:10,11,"));
     EXPECT_TRUE(selection->isVisible()) << "the window stays for another export";
+}
+
+TEST_F(PrintAndSelectionTest, ExportRefusesTheReadingLogWithAMessageAndLeavesItWhole) {
+    seed(100);
+    load();
+    const QString link = output.filePath(QStringLiteral("log-link.db"));
+    ASSERT_TRUE(QFile::link(log.path(), link));
+    for (const QString& path : {log.path(), link, log.path() + QStringLiteral("-wal")}) {
+        EXPECT_FALSE(exportInto(path).isEmpty()) << qPrintable(path);
+    }
+    EXPECT_EQ(log.count(), 100);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    QFile file(log.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.read(16), QByteArray("SQLite format 3", 16)) << "the log was written over";
+}
+
+TEST_F(PrintAndSelectionTest, AFailedExportSaysSoAndLeavesAnEarlierFileAsItWas) {
+    seed(100);
+    load();
+    const QString csv = output.filePath(QStringLiteral("earlier.csv"));
+    {
+        QFile file(csv);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("an earlier export\r\n");
+    }
+    EXPECT_FALSE(exportInto(csv, [this] {
+                     ASSERT_TRUE(log.exec(QStringLiteral("ALTER TABLE pv_data RENAME TO pv_gone")));
+                 }).isEmpty());
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("an earlier export\r\n"));
+    EXPECT_EQ(QDir(output.path()).entryList(QDir::Files), QStringList{QStringLiteral("earlier.csv")});
 }
 
 } // namespace

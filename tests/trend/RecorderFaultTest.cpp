@@ -302,6 +302,81 @@ TEST_F(RecorderFault, ALogLockedByAnotherProcessCostsSnapshotsButNeverFreezesATi
     ASSERT_NO_FATAL_FAILURE(expectSoundLog(9));
 }
 
+TEST_F(RecorderFault, TellsOnceWhenRecordingStopsNamingTheCauseAndOnceWhenItWorksAgain) {
+    QStringList told;
+    const auto restart = [&] {
+        told.clear();
+        startRecorder();
+        m_recorder->setReport([&told](const QString& line) { told << line; });
+    };
+    const auto expectTold = [&](qsizetype count, const QString& words) {
+        ASSERT_EQ(told.size(), count) << qPrintable(told.join(u'\n'));
+        EXPECT_TRUE(told.constLast().contains(words)) << qPrintable(told.constLast());
+    };
+    restart();
+    runSeconds(10);
+    ASSERT_NO_FATAL_FAILURE(expectTold(1, QStringLiteral("stopped: the log is missing")));
+    ASSERT_TRUE(m_data.createReadingLog());
+    ASSERT_TRUE(runUntilStored(1));
+    runSeconds(5);
+    ASSERT_NO_FATAL_FAILURE(expectTold(2, QStringLiteral("works again")));
+
+    struct Damage {
+        QString done;
+        QString undone;
+        QString cause;
+    };
+    QString foreign = QStringLiteral("CREATE TABLE pv_data(w_date REAL, w_time REAL, w_id INTEGER");
+    for (int k = 0; k < trend::kValueColumns; ++k) {
+        foreign += QStringLiteral(", w_v%1 REAL").arg(k);
+    }
+    foreign += u')';
+    const std::vector<Damage> damages = {
+        {QStringLiteral("DROP TABLE sl_void"),
+         QStringLiteral("CREATE TABLE sl_void(last_id INTEGER, last_id_copy INTEGER, "
+                        "last_month INTEGER)"),
+         QStringLiteral("no such table: sl_void")},
+        {QStringLiteral("ALTER TABLE pv_data RENAME TO pv_kept"), QStringLiteral("DROP TABLE pv_data"),
+         QStringLiteral("foreign column order")},
+    };
+    for (const Damage& damage : damages) {
+        const qsizetype before = told.size();
+        const bool foreignOrder = damage.cause.contains(QStringLiteral("foreign"));
+        {
+            LogInspection log(path());
+            ASSERT_TRUE(LogInspection::exec(damage.done));
+            ASSERT_TRUE(!foreignOrder || LogInspection::exec(foreign));
+        }
+        runSeconds(10);
+        ASSERT_NO_FATAL_FAILURE(expectTold(before + 1, damage.cause));
+        {
+            LogInspection log(path());
+            ASSERT_TRUE(LogInspection::exec(damage.undone));
+            ASSERT_TRUE(LogInspection::exec(
+                foreignOrder ? QStringLiteral("ALTER TABLE pv_kept RENAME TO pv_data")
+                             : QStringLiteral("INSERT INTO sl_void SELECT max(w_id), max(w_id), 3 "
+                                              "FROM pv_data")));
+        }
+        runSeconds(5);
+        ASSERT_NO_FATAL_FAILURE(expectTold(before + 2, QStringLiteral("works again")));
+    }
+
+    // Root writes whatever the mode bits say, so for root the connection refuses writes itself.
+    ASSERT_TRUE(
+        QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const std::int32_t stored = lastId();
+    restart();
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(onRecorderConnection(QStringLiteral("PRAGMA query_only=1")));
+    }
+    runSeconds(10);
+    ASSERT_NO_FATAL_FAILURE(expectTold(1, QStringLiteral("stopped: the log is read-only")));
+    ASSERT_TRUE(QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ReadGroup | QFile::ReadOther));
+    ASSERT_TRUE(runUntilStored(stored + 1));
+    ASSERT_NO_FATAL_FAILURE(expectTold(2, QStringLiteral("works again")));
+}
+
 TEST_F(RecorderFault, TheWalFileStaysSmallOverTwentyThousandSnapshotsWithReadsBetween) {
     constexpr int kSnapshots = 20000;
     constexpr int kSnapshotsPerLoad = 50;

@@ -107,15 +107,53 @@ TEST_F(RecorderTest, TheRingWrapsAfter65500AndOverwritesRecordOneInPlace) {
     EXPECT_EQ(log.count(), 4);
 }
 
-TEST_F(RecorderTest, AControlRowOutsideTheRingStartsAgainAtOne) {
+TEST_F(RecorderTest, ALastIdOf65500StartsAgainAtOneAndOneOutsideTheRingGoesOnAfterTheNewest) {
+    std::int32_t expected = 1;
     for (const std::int32_t lastId : {65500, 70000, -5}) {
         ASSERT_TRUE(log.setLastId(lastId));
         clock.advance(1);
         recorder.step();
-        EXPECT_EQ(log.lastId(), 1) << lastId;
+        EXPECT_EQ(log.lastId(), expected++) << lastId;
     }
-    EXPECT_EQ(log.count(), 1);
+    EXPECT_EQ(log.count(), 3);
     EXPECT_EQ(log.count(QStringLiteral("w_id < 1 OR w_id > 65500")), 0);
+}
+
+// A full ring whose newest snapshot is 5, restarted on a control row that cannot say so.
+TEST_F(RecorderTest, ADamagedOrMissingControlRowGoesOnAfterTheNewestSnapshotByItsMoment) {
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(65498, 3, kNoon.addDays(-1))));
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 5, kNoon.addSecs(-60))));
+    std::int32_t expected = 6;
+    for (const char* lastId : {"", "NULL", "'text'", "-1", "65501", "12.5"}) {
+        ASSERT_TRUE(log.exec(QStringLiteral("DELETE FROM sl_void")));
+        if (*lastId != 0) {
+            ASSERT_TRUE(log.exec(
+                QStringLiteral("INSERT INTO sl_void VALUES(%1, 0, 12)").arg(QLatin1String(lastId))));
+        }
+        const int before = log.count();
+        trend::ReadingLog again(QStringLiteral("again"), log.path());
+        ASSERT_TRUE(again.open());
+        trend::Recorder restarted(again, state);
+        clock.advance(1);
+        restarted.step();
+        EXPECT_EQ(log.count(), before + 1) << "a stored snapshot was overwritten, last_id " << lastId;
+        EXPECT_EQ(log.rows(expected).size(), 1U) << lastId;
+        EXPECT_EQ(log.lastId(), *lastId != 0 ? std::optional<std::int32_t>(expected) : std::nullopt)
+            << "the control row was created or not written, last_id " << lastId;
+        ++expected;
+    }
+    // Within a run its own last snapshot is the newest, whatever the clock says afterwards.
+    trend::ReadingLog again(QStringLiteral("again"), log.path());
+    ASSERT_TRUE(again.open());
+    ASSERT_TRUE(log.exec(QStringLiteral("DELETE FROM sl_void")));
+    trend::Recorder restarted(again, state);
+    clock.advance(1);
+    restarted.step();
+    clock.advance(-3600);
+    restarted.step();
+    clock.advance(1);
+    restarted.step();
+    EXPECT_EQ(log.rows(expected + 2).size(), 1U) << "the clock set back makes one number repeat";
 }
 
 TEST_F(RecorderTest, AnnouncesSnapshotsOnlyWhileTheMainWindowIsLoaded) {

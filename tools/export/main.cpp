@@ -12,7 +12,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QTime>
 #include <QTimeZone>
@@ -96,16 +95,6 @@ std::optional<QDateTime> momentOption(const QCommandLineParser& parser,
     return moment;
 }
 
-/// True when both names reach one file, through links too.
-bool sameFile(const QString& first, const QString& second) {
-    const QFileInfo a(first);
-    const QFileInfo b(second);
-    if (a.exists() && b.exists()) {
-        return a.canonicalFilePath() == b.canonicalFilePath();
-    }
-    return a.absoluteFilePath() == b.absoluteFilePath();
-}
-
 /// Options from the command line, or empty after printing the one-line complaint. --help and
 /// --version end the process here.
 std::optional<Options> parseArguments(const QCoreApplication& app) {
@@ -151,61 +140,39 @@ std::optional<Options> parseArguments(const QCoreApplication& app) {
     options.to = *to;
     options.output = *output;
     options.log = QFileInfo(log->isEmpty() ? trend::readingLogPath() : *log).absoluteFilePath();
-    if (!options.output.isEmpty() && sameFile(options.output, options.log)) {
-        printError(QStringLiteral("--output would overwrite the reading log %1").arg(options.log));
-        return std::nullopt;
-    }
     return options;
 }
 
-int exportTo(QIODevice& out, const Options& options) {
-    int status = kExitOk;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
-        QString error;
-        if (!trend::openReadingLogReadOnly(db, options.log, &error)) {
-            printError(QStringLiteral("cannot read %1: %2").arg(options.log, error));
-            status = kExitFailed;
-        } else if (!trend::exportSnapshots(db, options.from, options.to, out, &error)) {
-            printError(QStringLiteral("cannot export from %1: %2").arg(options.log, error));
-            status = kExitFailed;
-        }
-        db.close();
+/// Standard output: written in place.
+int exportToStandardOutput(const QSqlDatabase& db, const Options& options) {
+    QFile out;
+    out.open(stdout, QIODevice::WriteOnly);
+    QString error;
+    if (!trend::exportSnapshots(db, options.from, options.to, out, &error)) {
+        printError(QStringLiteral("cannot export from %1: %2").arg(options.log, error));
+        return kExitFailed;
     }
-    QSqlDatabase::removeDatabase(kConnection);
-    return status;
+    if (!out.flush()) {
+        printError(QStringLiteral("cannot write standard output: %1").arg(out.errorString()));
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
-/// Standard output, or a device or pipe named by --output: written in place.
-int exportInPlace(QFile& out, const QString& name, const Options& options) {
-    if (!out.isOpen()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(name, out.errorString()));
+int exportFrom(QSqlDatabase& db, const Options& options) {
+    QString error;
+    if (!trend::openReadingLogReadOnly(db, options.log, &error)) {
+        printError(QStringLiteral("cannot read %1: %2").arg(options.log, error));
         return kExitFailed;
     }
-    const int status = exportTo(out, options);
-    if (!out.flush() && status == kExitOk) {
-        printError(QStringLiteral("cannot write %1: %2").arg(name, out.errorString()));
-        return kExitFailed;
+    if (options.output.isEmpty()) {
+        return exportToStandardOutput(db, options);
     }
-    return status;
-}
-
-/// A file named by --output: it appears whole or not at all, and a failed export leaves an
-/// earlier one as it was.
-int exportToFile(const QString& path, const Options& options) {
-    QSaveFile out(path);
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly)) {
-        printError(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
-        return kExitFailed;
-    }
-    const int status = exportTo(out, options);
-    if (status != kExitOk) {
-        out.cancelWriting();
-        return status;
-    }
-    if (!out.commit()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
+    // Both the log read and the station's own are out of reach of --output.
+    const QStringList logs = {options.log, trend::readingLogPath()};
+    if (trend::exportSnapshotsToFile(db, options.from, options.to, options.output, logs,
+                                     &error) != trend::FileExport::Written) {
+        printError(error);
         return kExitFailed;
     }
     return kExitOk;
@@ -221,17 +188,12 @@ int main(int argc, char* argv[]) {
     if (!options) {
         return kExitUsage;
     }
-    if (options->output.isEmpty()) {
-        QFile out;
-        out.open(stdout, QIODevice::WriteOnly);
-        return exportInPlace(out, QStringLiteral("standard output"), *options);
+    int status = kExitOk;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
+        status = exportFrom(db, *options);
+        db.close();
     }
-    const QFileInfo target(options->output);
-    if (target.exists() && !target.isFile() && !target.isDir()) {
-        // A replacement file renamed over a device or a pipe would take its place.
-        QFile out(options->output);
-        out.open(QIODevice::WriteOnly);
-        return exportInPlace(out, options->output, *options);
-    }
-    return exportToFile(options->output, *options);
+    QSqlDatabase::removeDatabase(kConnection);
+    return status;
 }
