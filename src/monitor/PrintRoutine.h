@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 
 class QLabel;
 class QPrinter;
@@ -21,6 +22,8 @@ class PrintRoutine {
 
     /// window is grabbed and parents the print dialog; picture holds the image on its way.
     PrintRoutine(QWidget& window, QLabel& picture);
+    PrintRoutine(const PrintRoutine&) = delete;
+    PrintRoutine& operator=(const PrintRoutine&) = delete;
 
     void setPrinterChooser(PrinterChooser choose) { m_choosePrinter = std::move(choose); }
 
