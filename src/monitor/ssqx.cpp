@@ -200,11 +200,8 @@ void ssqx::buildChart() {
     hc->setSingleStep(kFirstRulerStep);
     hc->setPageStep(kFirstRulerStep);
     connect(hc, &QSlider::valueChanged, this, &ssqx::hc_Change);
-    connect(hc, &QSlider::sliderPressed, this, [this] { m_thumbPressedAt = hc->value(); });
-    connect(hc, &QSlider::sliderReleased, this, [this] {
-        // A thumb held at an end comes back to it at every tracking event: one step, on release.
-        moveRuler(hc->value() != m_thumbPressedAt);
-    });
+    connect(hc, &QSlider::sliderPressed, this, [this] { m_thumbArrivedAtEnd = false; });
+    connect(hc, &QSlider::sliderReleased, this, [this] { moveRuler(m_thumbArrivedAtEnd); });
 
     const int captionTop = kChartTop + 7510 + 15;
     constexpr int kCaptionWidth = 1200;
@@ -594,7 +591,16 @@ void ssqx::Command7_Click() {
 
 void ssqx::Command8_Click() { applyNavigation(trend::stepBack(m_view)); }
 
-void ssqx::hc_Change() { moveRuler(!hc->isSliderDown()); }
+void ssqx::hc_Change() {
+    if (!hc->isSliderDown()) {
+        moveRuler(true);
+        return;
+    }
+    // A thumb held at an end comes back to it at every tracking event: one step, on release.
+    const int position = hc->value();
+    m_thumbArrivedAtEnd = position == trend::kRulerLeftEnd || position == trend::kRulerRightEnd;
+    moveRuler(false);
+}
 
 void ssqx::moveRuler(bool endSteps) {
     const int position = hc->value();

@@ -167,8 +167,8 @@ class ssqx : public QWidget {
     std::unique_ptr<PrintRoutine> m_print;
     std::function<QString(const QString&)> m_chooseExportFile;
     QPointer<SelectionWindow> m_selection;
-    /// The slider's value when its thumb was last pressed.
-    int m_thumbPressedAt = 0;
+    /// The held thumb was moved onto one of the slider's ends and is still there.
+    bool m_thumbArrivedAtEnd = false;
 };
 
 } // namespace monitor

@@ -247,9 +247,14 @@ TEST_F(TrendWindowTest, HoldingTheRulerThumbAtAnEndStepsOnceOnItsRelease) {
     window->hc->setSliderDown(true);
     window->hc->setSliderDown(false);
     EXPECT_EQ(window->m_view.scrollSteps, 1) << "a press and release without a move";
+    window->hc->setSliderDown(true);
     window->hc->setValue(0);
     window->hc->setValue(-1);
-    EXPECT_EQ(window->m_view.scrollSteps, 2) << "a key or a page click arriving there";
+    window->hc->setSliderDown(false);
+    EXPECT_EQ(window->m_view.scrollSteps, 2) << "away from the end and back, then released";
+    window->hc->setValue(0);
+    window->hc->setValue(-1);
+    EXPECT_EQ(window->m_view.scrollSteps, 3) << "a key or a page click arriving there";
 }
 
 TEST_F(TrendWindowTest, OnAWrappedRingStepsBackPastWhereAYoungRingBlocks) {
