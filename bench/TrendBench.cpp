@@ -171,11 +171,13 @@ void BM_StepBack(benchmark::State& state) {
     const auto live = [&view] {
         view = trend::TrendView{};
         view.newestRecord = kNewestRecord;
+        view.ringWrapped = true;
         trend::returnToLive(view, {});
     };
     live();
+    // Every step the full ring offers, through its wrap back to the oldest snapshot.
     timeEachCall(state, [&] {
-        if (view.scrollSteps >= 400) {
+        if (view.atOldest) {
             live();
         }
         const trend::NavigationRequests requests = trend::stepBack(view);

@@ -7,7 +7,7 @@
 #include "link/LinkPanel.h"
 #include "link/Met1.h"
 #include "monitor/LiveDisplay.h"
-#include "monitor/PrintPage.h"
+#include "monitor/PrintRoutine.h"
 #include "monitor/SelectionWindow.h"
 #include "trend/HistoryQuery.h"
 #include "trend/MomentSelection.h"
@@ -16,7 +16,6 @@
 #include "trend/TrendSurface.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -25,9 +24,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QPushButton>
 #include <QSlider>
 
@@ -46,7 +42,6 @@ constexpr int kDisplayIntervalMs = 200;
 constexpr int kRedrawIntervalMs = 1000;
 constexpr int kClockIntervalMs = 1000;
 constexpr int kPrintIntervalMs = 1000;
-constexpr int kPrintTickCycle = 3;
 constexpr int kChartLeft = 1620;
 constexpr int kChartTop = 2310;
 constexpr int kTimeCaptionStep = 1500;
@@ -99,10 +94,6 @@ void endProcessNow() {
 
 ssqx::ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget* parent)
     : QWidget(parent), m_state(state), m_meter(meter), m_endProcess(endProcessNow),
-      m_choosePrinter([this](QPrinter& printer) {
-          QPrintDialog dialog(&printer, this);
-          return dialog.exec() == QDialog::Accepted;
-      }),
       m_chooseExportFile([this](const QString& suggested) {
           return QFileDialog::getSaveFileName(this, QStringLiteral("导出"), suggested,
                                               QStringLiteral("CSV (*.csv)"));
@@ -122,6 +113,7 @@ ssqx::ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget
     buildCommandBar();
     buildStatusLabels();
     m_linkPanel->setConfigButton(Command21);
+    m_print = std::make_unique<PrintRoutine>(*this, *Image2);
 
     Timer1.setInterval(kDisplayIntervalMs);
     Timer2.setInterval(kRedrawIntervalMs);
@@ -209,6 +201,8 @@ void ssqx::buildChart() {
     hc->setSingleStep(kFirstRulerStep);
     hc->setPageStep(kFirstRulerStep);
     connect(hc, &QSlider::valueChanged, this, &ssqx::hc_Change);
+    connect(hc, &QSlider::sliderPressed, this, [this] { m_thumbArrivedAtEnd = false; });
+    connect(hc, &QSlider::sliderReleased, this, [this] { moveRuler(m_thumbArrivedAtEnd); });
 
     const int captionTop = kChartTop + 7510 + 15;
     constexpr int kCaptionWidth = 1200;
@@ -337,13 +331,7 @@ void ssqx::Form_Load() {
     m_view.zoomLevel = 1;
 
     m_log.open();
-    if (const auto newest = readNewestRecord()) {
-        m_view.newestRecord = *newest;
-    }
-
-    m_view.windowLength = trend::kLiveWindowLength;
-    m_view.windowEnd = m_view.newestRecord;
-    m_view.viewEnd = trend::kLiveWindowLength;
+    trend::returnToLive(m_view, [this] { return readNewestRecord(); });
     closeLocked = true;
     pt0->setGeometry(twipsRect(kChartLeft, kChartTop, trend::kFrameWidth, trend::kFrameHeight));
     pt->setGeometry(twipsRect(0, 0, trend::kSurfaceWidth, trend::kSurfaceHeight));
@@ -357,11 +345,17 @@ void ssqx::Form_Load() {
     Timer1.start();
     Timer2.start();
     Timer3.start();
+    // The date and time labels are the clock from the start, not design texts for a second.
+    Timer3_Timer();
 }
 
-std::optional<std::int32_t> ssqx::readNewestRecord() {
+std::optional<trend::NewestRecord> ssqx::readNewestRecord() {
     m_log.ensureOpen();
-    return m_log.readLastId();
+    const auto lastId = m_log.readLastId();
+    if (!lastId) {
+        return std::nullopt;
+    }
+    return trend::NewestRecord{*lastId, trend::ringHasWrapped(m_log, *lastId)};
 }
 
 void ssqx::closeDatabase() { m_log.release(); }
@@ -383,9 +377,9 @@ void ssqx::Timer1_Timer() {
     }
     for (const ReadingLayout& reading : kReadings) {
         if (const auto value = store.LiveVal.get(reading.index)) {
-            if (const auto text = readingText(*value, reading.reading().form)) {
-                setLabelText(D_3W, reading.index, *text);
-            }
+            // A reading that is not a number shows nothing, never the last one that was.
+            setLabelText(D_3W, reading.index,
+                         readingText(*value, reading.reading().form).value_or(QString()));
         }
     }
     for (int alarm = 0; alarm < 2; ++alarm) {
@@ -454,42 +448,9 @@ void ssqx::Timer3_Timer() {
 }
 
 void ssqx::Timer4_Timer() {
-    if (++m_printTicks < kPrintTickCycle) {
-        return;
+    if (m_print->tick(printRequest)) {
+        Timer4.stop();
     }
-    m_printTicks = 0;
-    if (printRequest) {
-        printRequest = false;
-        // The window as the operator sees it, also on the clipboard for a report.
-        const QPixmap picture = grab();
-        QGuiApplication::clipboard()->setPixmap(picture);
-        QCoreApplication::processEvents();
-        Image2->hide();
-        Image2->setPixmap(picture);
-        printPicture();
-        Image2->clear();
-    }
-    printRequest = false;
-    Timer4.stop();
-}
-
-void ssqx::printPicture() {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setFullPage(true);
-    printer.setDocName(windowTitle());
-    if (!m_choosePrinter || !m_choosePrinter(printer)) {
-        return;
-    }
-    const QPixmap picture = Image2->pixmap();
-    QPainter painter;
-    if (picture.isNull() || !painter.begin(&printer)) {
-        return;
-    }
-    painter.drawPixmap(pictureOnPage(picture.deviceIndependentSize(), printer.logicalDpiX(),
-                                     printer.logicalDpiY()),
-                       picture, QRectF(picture.rect()));
-    painter.end();
 }
 
 void ssqx::Command1_Click() {
@@ -591,10 +552,8 @@ void ssqx::jumpToMoment(double moment) {
     if (!nearest) {
         return;
     }
-    if (const auto newest = readNewestRecord()) {
-        m_view.newestRecord = *newest;
-    }
-    trend::Jump jump = trend::jumpToRecord(m_view, nearest->record);
+    trend::Jump jump =
+        trend::jumpToRecord(m_view, nearest->record, [this] { return readNewestRecord(); });
     const std::int32_t length = m_view.windowLength;
     m_view.windowLength = jump.loadLength;
     loadHistory();
@@ -643,8 +602,19 @@ void ssqx::Command7_Click() {
 void ssqx::Command8_Click() { applyNavigation(trend::stepBack(m_view)); }
 
 void ssqx::hc_Change() {
+    if (!hc->isSliderDown()) {
+        moveRuler(true);
+        return;
+    }
+    // A thumb held at an end comes back to it at every tracking event: one step, on release.
     const int position = hc->value();
-    switch (trend::rulerEndStep(m_view, position)) {
+    m_thumbArrivedAtEnd = position == trend::kRulerLeftEnd || position == trend::kRulerRightEnd;
+    moveRuler(false);
+}
+
+void ssqx::moveRuler(bool endSteps) {
+    const int position = hc->value();
+    switch (endSteps ? trend::rulerEndStep(m_view, position) : trend::RulerEndStep::None) {
     case trend::RulerEndStep::Back:
         Command8_Click();
         break;

@@ -3,6 +3,7 @@
 #include "common/BoundedArray.h"
 #include "link/MeasurementStore.h"
 #include "link/MeterAccess.h"
+#include "monitor/PrintRoutine.h"
 #include "monitor/SelectionWindow.h"
 #include "trend/ReadingLog.h"
 #include "trend/TrendNavigation.h"
@@ -13,13 +14,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QPrinter;
 class QSlider;
 
 namespace trend {
@@ -51,8 +52,8 @@ class ssqx : public QWidget {
     /// How "退出" ends the process (tests replace it).
     void setEndProcess(std::function<void()> endProcess) { m_endProcess = std::move(endProcess); }
     /// How the print routine asks for a printer: false prints nothing (tests set a PDF file).
-    void setPrinterChooser(std::function<bool(QPrinter&)> choose) {
-        m_choosePrinter = std::move(choose);
+    void setPrinterChooser(PrintRoutine::PrinterChooser choose) {
+        m_print->setPrinterChooser(std::move(choose));
     }
     /// How "导出" asks for the file to write: an empty name writes nothing.
     void setExportFileChooser(std::function<QString(const QString&)> choose) {
@@ -151,20 +152,23 @@ class ssqx : public QWidget {
     /// Handles a function key or Esc; false when the key is not one of the window's.
     bool handleKey(int key);
     void closeDatabase();
-    std::optional<std::int32_t> readNewestRecord();
+    std::optional<trend::NewestRecord> readNewestRecord();
     void showFullScaleEditor(bool shown);
     /// Carries out what a navigation command asks of the window's controls and timers.
     void applyNavigation(const trend::NavigationRequests& requests);
+    /// The ruler to the slider's position and its read-out; at an end, the step there when
+    /// endSteps is set.
+    void moveRuler(bool endSteps);
 
     meterlink::SharedState& m_state;
     meterlink::MeterAccess& m_meter;
-    void printPicture();
 
     std::function<void()> m_endProcess;
-    std::function<bool(QPrinter&)> m_choosePrinter;
+    std::unique_ptr<PrintRoutine> m_print;
     std::function<QString(const QString&)> m_chooseExportFile;
     QPointer<SelectionWindow> m_selection;
-    int m_printTicks = 0;
+    /// The held thumb was moved onto one of the slider's ends and is still there.
+    bool m_thumbArrivedAtEnd = false;
 };
 
 } // namespace monitor

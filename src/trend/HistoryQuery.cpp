@@ -14,6 +14,10 @@ namespace trend {
 
 namespace {
 
+double momentOf(const TrendBuffer& buffer, int i) {
+    return buffer.trendDate.value(i) + buffer.trendTime.value(i);
+}
+
 bool fitsInt32(std::int64_t value) {
     return value >= std::numeric_limits<std::int32_t>::min() &&
            value <= std::numeric_limits<std::int32_t>::max();
@@ -64,15 +68,17 @@ ReadOut loadHistory(ReadingLog& log, TrendBuffer& buffer, TrendView& view) {
                     if (const auto time = common::dayNumberOf(query.value(2))) {
                         buffer.trendTime.set(i, *time);
                     }
+                    // A NULL (a stored NaN) or a text that is no number is no reading: the
+                    // point holds NaN, never a value of another moment.
                     for (int c = 0; c < kDrawnChannels; ++c) {
-                        if (const auto value = common::singleOf(query.value(3 + c))) {
-                            buffer.setValue(c, i, *value);
-                        }
+                        buffer.setValue(c, i,
+                                        common::singleOf(query.value(3 + c))
+                                            .value_or(std::numeric_limits<float>::quiet_NaN()));
                     }
                 }
-                const auto now = buffer.trendTime.get(i);
-                const auto before = buffer.trendTime.get(i - 1);
-                if (now && before && std::fabs(*now - *before) > kGapDays) {
+                // Date and time together: a whole day's pause is a gap, midnight is not; the
+                // window's first point has nothing before it.
+                if (i > 1 && std::fabs(momentOf(buffer, i) - momentOf(buffer, i - 1)) > kGapDays) {
                     buffer.gapMark.set(i, static_cast<std::int16_t>(i));
                 }
                 rowHere = rowHere && query.next();
@@ -80,8 +86,11 @@ ReadOut loadHistory(ReadingLog& log, TrendBuffer& buffer, TrendView& view) {
         });
     }
 
-    const int first = view.viewStart + 1;
     ReadOut readOut;
+    if (!view.rulerOn) {
+        return readOut;
+    }
+    const int first = view.viewStart + 1;
     if (const auto date = buffer.trendDate.get(first)) {
         readOut.date = common::generalDateText(*date);
     }
@@ -89,6 +98,16 @@ ReadOut loadHistory(ReadingLog& log, TrendBuffer& buffer, TrendView& view) {
         readOut.time = common::generalDateText(*time);
     }
     return readOut;
+}
+
+bool ringHasWrapped(ReadingLog& log, std::int32_t newestRecord) {
+    if (newestRecord < 1 || newestRecord > kRingSize) {
+        return false;
+    }
+    bool found = false;
+    log.select(selectSnapshotSql(newestRecord % kRingSize + 1),
+               [&found](QSqlQuery& query) { found = query.next(); });
+    return found;
 }
 
 } // namespace trend

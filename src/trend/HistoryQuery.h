@@ -29,7 +29,8 @@ struct HistoryStatements {
 std::optional<HistoryStatements> historyStatements(std::int32_t windowEnd,
                                                    std::int32_t windowLength);
 
-/// What the read-out labels show after a load: date and time of the chart's first point.
+/// What the read-out labels show after a load with the ruler on: date and time of the chart's
+/// first point. With the ruler off the labels are the clock, and both stay empty.
 struct ReadOut {
     std::optional<QString> date;
     std::optional<QString> time;
@@ -39,5 +40,9 @@ struct ReadOut {
 /// clock order, and marks the gaps in recording. Rows that do not come back leave their points
 /// as the clear left them.
 ReadOut loadHistory(ReadingLog& log, TrendBuffer& buffer, TrendView& view);
+
+/// Whether the ring has been written all round: the record after the newest, in ring order,
+/// holds a snapshot.
+bool ringHasWrapped(ReadingLog& log, std::int32_t newestRecord);
 
 } // namespace trend

@@ -43,11 +43,11 @@ std::optional<NearestSnapshot> nearestSnapshot(ReadingLog& log, double moment) {
     return nearest;
 }
 
-Jump jumpToRecord(TrendView& view, std::int32_t record) {
+Jump jumpToRecord(TrendView& view, std::int32_t record, const NewestRecordReader& readNewest) {
     Jump jump;
     view.scrollSteps = 0;
     view.atOldest = false;
-    returnToLive(view, {});
+    returnToLive(view, readNewest);
     applyZoom(view);
     // The live window shows its newest minutes up to the newest record itself.
     if (indexOf(view.windowEnd, kLiveWindowLength, record) > view.viewStart) {
@@ -56,20 +56,24 @@ Jump jumpToRecord(TrendView& view, std::int32_t record) {
         jump.requests.redraw = true;
         jump.requests.stepForwardEnabled = false;
         jump.requests.stepBackEnabled = true;
-        jump.requests.displayRunning = true;
+        // Live values would overwrite the ruler's read-out and move the chart under it.
+        jump.requests.displayRunning = !view.rulerOn;
         return jump;
     }
     jump.requests.stepBackEnabled = true;
     for (;;) {
         const std::int32_t before = view.windowEnd;
         const std::int16_t stepsBefore = view.scrollSteps;
-        stepBack(view);
+        const NavigationRequests step = stepBack(view);
         jump.requests.displayRunning = false;
         jump.requests.stepForwardEnabled = true;
         if (view.atOldest) {
-            // Blocked: the chart keeps the window of the step before, the live one after none.
             jump.requests.stepBackEnabled = false;
-            jump.loadLength = stepsBefore == 0 ? kLiveWindowLength : kHistoryWindowLength;
+            // A step blocked before the start of the ring keeps the window of the step before,
+            // the live one after none; on a wrapped ring the last step shows the oldest window.
+            if (!step.reload) {
+                jump.loadLength = stepsBefore == 0 ? kLiveWindowLength : kHistoryWindowLength;
+            }
             break;
         }
         // Each step moves the record 60 points to the right: the first window in which it is

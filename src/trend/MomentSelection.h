@@ -31,10 +31,11 @@ struct Jump {
     std::int32_t loadLength = kHistoryWindowLength;
 };
 
-/// Steps the view back from live, as "F7 右移" would, until the record stands in the window's
-/// first shown minute (or, live, in the drawn part); the history is loaded once at the end. A
-/// record beyond the oldest reachable window ends like a blocked step.
-Jump jumpToRecord(TrendView& view, std::int32_t record);
+/// Steps the view back from live (the newest record read anew), as "F7 右移" would, until the
+/// record stands in the window's first shown minute (or, live, in the drawn part); the history
+/// is loaded once at the end. A record beyond the oldest reachable window ends like a blocked
+/// step.
+Jump jumpToRecord(TrendView& view, std::int32_t record, const NewestRecordReader& readNewest = {});
 
 /// Buffer index of the point nearest a moment, or empty when the buffer holds no point.
 std::optional<int> pointNearest(const TrendBuffer& buffer, double moment);

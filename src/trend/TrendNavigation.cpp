@@ -35,6 +35,30 @@ void moveWindowEnd(TrendView& view, std::int16_t n) {
     }
 }
 
+/// How far behind the newest record, in ring order, the window ends whose first point is the
+/// oldest snapshot of a wrapped ring.
+constexpr std::int32_t kOldestWindowBehind = (kRingSize - 1) - (kHistoryWindowLength - 1);
+
+bool wrappedRing(const TrendView& view) {
+    return view.ringWrapped && view.newestRecord >= 1 && view.newestRecord <= kRingSize;
+}
+
+/// Puts the window end 60 × scrollSteps records behind the newest. On a wrapped ring the
+/// arithmetic runs in 32 bits, in ring order, and stops at the oldest snapshot; true when the
+/// window starts there.
+bool placeWindowEnd(TrendView& view) {
+    if (!wrappedRing(view)) {
+        if (const auto n = stepRecords(view.scrollSteps)) {
+            moveWindowEnd(view, *n);
+        }
+        return false;
+    }
+    const std::int32_t behind =
+        std::min(kStepRecords * static_cast<std::int32_t>(view.scrollSteps), kOldestWindowBehind);
+    view.windowEnd = (view.newestRecord - 1 - behind + kRingSize) % kRingSize + 1;
+    return behind == kOldestWindowBehind;
+}
+
 /// The zoom level's spacing, the slider's steps to match, and a redraw.
 void rezoom(TrendView& view, NavigationRequests& requests) {
     applyZoom(view);
@@ -94,14 +118,17 @@ NavigationRequests stepBack(TrendView& view) {
     requests.displayRunning = false;
     requests.stepForwardEnabled = true;
 
-    if (const auto n = stepRecords(view.scrollSteps)) {
-        // The window would reach the oldest snapshots: block, and keep what the chart shows.
+    if (const auto n = stepRecords(view.scrollSteps); n && !wrappedRing(view)) {
+        // The window would reach the start of the ring: block, and keep what the chart shows.
         if (view.newestRecord > *n && view.newestRecord - *n <= kHistoryWindowLength) {
             requests.stepBackEnabled = false;
             view.atOldest = true;
             return requests;
         }
-        moveWindowEnd(view, *n);
+    }
+    if (placeWindowEnd(view)) {
+        requests.stepBackEnabled = false;
+        view.atOldest = true;
     }
     view.viewEnd = kHistoryWindowLength;
     requests.reload = true;
@@ -112,7 +139,8 @@ NavigationRequests stepBack(TrendView& view) {
 void returnToLive(TrendView& view, const NewestRecordReader& readNewest) {
     view.windowLength = kLiveWindowLength;
     if (const auto newest = readNewest ? readNewest() : std::nullopt) {
-        view.newestRecord = *newest;
+        view.newestRecord = newest->record;
+        view.ringWrapped = newest->ringWrapped;
     }
     view.windowEnd = view.newestRecord;
     view.viewEnd = kLiveWindowLength;
@@ -147,11 +175,9 @@ NavigationRequests stepForward(TrendView& view, const NewestRecordReader& readNe
         requests.displayRunning = true;
         return requests;
     }
-    if (const auto n = stepRecords(view.scrollSteps)) {
-        moveWindowEnd(view, *n);
-    }
+    const bool oldest = placeWindowEnd(view);
     view.viewEnd = kHistoryWindowLength;
-    if (view.atOldest) {
+    if (view.atOldest && !oldest) {
         requests.stepBackEnabled = true;
         view.atOldest = false;
     }
@@ -208,7 +234,9 @@ RulerReadOut rulerReadOut(const TrendBuffer& buffer, int index) {
     }
     for (int c = 0; c < kDrawnChannels; ++c) {
         if (const auto value = buffer.value(c, index)) {
-            readOut.values[static_cast<std::size_t>(c)] = common::generalForm(*value);
+            // A point that is not a number shows nothing rather than the last point's value.
+            readOut.values[static_cast<std::size_t>(c)] =
+                common::generalForm(*value).value_or(QString());
         }
     }
     return readOut;

@@ -35,15 +35,22 @@ struct NavigationRequests {
     std::optional<bool> displayRunning;
 };
 
-/// Reads last_id of the control row; empty when the log cannot answer.
-using NewestRecordReader = std::function<std::optional<std::int32_t>()>;
+/// last_id of the control row, and whether the ring has been written all round.
+struct NewestRecord {
+    std::int32_t record = 0;
+    bool ringWrapped = false;
+};
+
+/// Reads the newest record; empty when the log cannot answer.
+using NewestRecordReader = std::function<std::optional<NewestRecord>()>;
 
 /// "F2 放大": one zoom level closer (fewer points, further apart).
 NavigationRequests zoomIn(TrendView& view);
 /// "F1 缩小": one zoom level wider.
 NavigationRequests zoomOut(TrendView& view);
-/// "F7 右移": one minute back into the history, blocked once the window would reach the oldest
-/// snapshots.
+/// "F7 右移": one minute back into the history. On a ring not yet written all round it is blocked
+/// once the window would reach the start of the ring; on a wrapped ring the window goes back to
+/// the oldest snapshot, and the step that reaches it blocks further steps.
 NavigationRequests stepBack(TrendView& view);
 /// "F6 左移": one minute forward; at the newest minute the chart is live again.
 NavigationRequests stepForward(TrendView& view, const NewestRecordReader& readNewest);
@@ -76,7 +83,8 @@ std::optional<int> rulerIndex(const TrendView& view, int position);
 int rulerPositionOf(const TrendView& view, int index);
 
 /// What the read-out labels show for a point: date, time and channels 0 to 10 in the general
-/// form. An absent text keeps the label as it was.
+/// form, empty for a value that is not a number. An absent text (a point outside the buffer)
+/// keeps the label as it was.
 struct RulerReadOut {
     std::optional<QString> date;
     std::optional<QString> time;

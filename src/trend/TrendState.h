@@ -63,6 +63,9 @@ struct TrendView {
     std::int32_t windowBefore = 0;
     std::int32_t windowLength = 0;
     std::int32_t newestRecord = 0;
+    /// The ring has been written all round: the record after newestRecord holds the oldest
+    /// snapshot, and the history reaches back to it.
+    bool ringWrapped = false;
     std::int16_t scrollSteps = 0;
     bool atOldest = false;
     bool rulerOn = false;

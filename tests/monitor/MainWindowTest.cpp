@@ -120,16 +120,18 @@ TEST_F(MainWindowTest, ReadingsShowInFixedAndGeneralForms) {
     live.set(13, 10000.0F);
     live.set(14, 12345678.0F);
     live.set(15, 0.00001F);
+    window->Timer1_Timer();
     live.set(10, std::numeric_limits<float>::quiet_NaN());
+    live.set(14, std::numeric_limits<float>::infinity());
     window->Timer1_Timer();
     EXPECT_EQ(text(0), QStringLiteral("0220.5000"));
     EXPECT_EQ(text(3), QStringLiteral("12345.5000"));
     EXPECT_EQ(text(11), QStringLiteral("-0001.2500"));
     EXPECT_EQ(text(13), QStringLiteral("10000.0000"));
-    EXPECT_EQ(text(14), QStringLiteral("1.234568E+07"));
     EXPECT_EQ(text(15), QStringLiteral("1E-05"));
-    // A reading with no text keeps what its label showed.
-    EXPECT_EQ(text(10), QStringLiteral("0000.0000"));
+    // A reading that is not a number shows nothing, not the last value that was one.
+    EXPECT_EQ(text(10), QString());
+    EXPECT_EQ(text(14), QString());
 }
 
 TEST_F(MainWindowTest, AlarmLabelsFollowTheRelays) {

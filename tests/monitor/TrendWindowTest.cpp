@@ -64,9 +64,14 @@ TEST_F(TrendWindowTest, LoadDrawsTheNewestSnapshotsWithTheirTimesUnderTheChart) 
     EXPECT_EQ(window->Label7.value(0, nullptr)->text(), QStringLiteral("2026/12/08"));
     EXPECT_EQ(window->Label4.value(6, nullptr)->text(), QStringLiteral("09:16:39"));
     EXPECT_EQ(window->Label4.value(7, nullptr)->text(), QStringLiteral("09:16:49"));
-    // No zoom has been applied before the first load, so the read-out names point 1 until the
-    // clock takes the label over.
-    EXPECT_EQ(window->Label2.value(10, nullptr)->text(), QStringLiteral("09:12:39"));
+    // With the ruler off the date and time labels are the clock, from the load on; no load
+    // writes a snapshot's time there.
+    EXPECT_EQ(window->Label2.value(10, nullptr)->text(), QStringLiteral("09:16:40"));
+    clock.advance(5);
+    window->Timer3_Timer();
+    window->Command8->click();
+    window->Command7->click();
+    EXPECT_EQ(window->Label2.value(10, nullptr)->text(), QStringLiteral("09:16:45"));
 }
 
 TEST_F(TrendWindowTest, RecordedSnapshotsGrowTheChartAndRenewItAfterTwentyPoints) {
@@ -224,6 +229,46 @@ TEST_F(TrendWindowTest, TheRulersRightEndInHistoryReturnsToLiveWithTheRulerStill
     EXPECT_TRUE(window->m_view.rulerOn);
     EXPECT_TRUE(window->Timer1.isActive());
     EXPECT_EQ(window->m_view.windowEnd, 1000);
+}
+
+TEST_F(TrendWindowTest, HoldingTheRulerThumbAtAnEndStepsOnceOnItsRelease) {
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
+    ASSERT_TRUE(log.setLastId(1000));
+    load();
+    window->Command5->click();
+    window->hc->setSliderDown(true);
+    for (const int value : {-1, 0, -1, 0, -1}) {
+        window->hc->setValue(value);
+    }
+    EXPECT_EQ(window->m_view.scrollSteps, 0);
+    EXPECT_EQ(window->pt->ruler()->line, QLineF(-1, 0, -1, 7500)) << "the ruler follows the drag";
+    window->hc->setSliderDown(false);
+    EXPECT_EQ(window->m_view.scrollSteps, 1);
+    window->hc->setSliderDown(true);
+    window->hc->setSliderDown(false);
+    EXPECT_EQ(window->m_view.scrollSteps, 1) << "a press and release without a move";
+    window->hc->setSliderDown(true);
+    window->hc->setValue(0);
+    window->hc->setValue(-1);
+    window->hc->setSliderDown(false);
+    EXPECT_EQ(window->m_view.scrollSteps, 2) << "away from the end and back, then released";
+    window->hc->setValue(0);
+    window->hc->setValue(-1);
+    EXPECT_EQ(window->m_view.scrollSteps, 3) << "a key or a page click arriving there";
+}
+
+TEST_F(TrendWindowTest, OnAWrappedRingStepsBackPastWhereAYoungRingBlocks) {
+    // Records after the newest hold the previous day's snapshots: the ring has wrapped.
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1001, 200, kMorning.addDays(-1))));
+    ASSERT_TRUE(log.setLastId(1000));
+    load();
+    for (int step = 0; step < 20; ++step) {
+        press(window.get(), Qt::Key_F7);
+    }
+    EXPECT_FALSE(window->m_view.atOldest);
+    EXPECT_TRUE(window->Command8->isEnabled());
+    EXPECT_EQ(window->m_view.windowEnd, 65500 - 200);
 }
 
 TEST_F(TrendWindowTest, SevenStepsBackFrom1000ShowTheWindowEndingAt580) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using trendtest::dateOf;
 using trendtest::TestLog;
 using trendtest::timeOf;
@@ -71,8 +73,9 @@ class LoadHistoryTest : public ::testing::Test {
 
 const QDateTime kMorning(QDate(2026, 12, 8), QTime(9, 0, 0));
 
-TEST_F(LoadHistoryTest, FillsTheWindowOldestFirstAndMarksOnlyTheFirstPoint) {
+TEST_F(LoadHistoryTest, FillsTheWindowOldestFirstAndLeavesItsFirstPointUnmarked) {
     ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
+    view.rulerOn = true;
     load(1000);
     EXPECT_EQ(view.windowBefore, 759);
     for (int i = 1; i <= 241; ++i) {
@@ -81,10 +84,15 @@ TEST_F(LoadHistoryTest, FillsTheWindowOldestFirstAndMarksOnlyTheFirstPoint) {
         ASSERT_DOUBLE_EQ(buffer.trendDate.value(i), dateOf(at)) << i;
         ASSERT_EQ(buffer.value(0, i), static_cast<float>(759 + i)) << i;
         ASSERT_EQ(buffer.value(10, i), static_cast<float>(759 + i + 10)) << i;
-        ASSERT_EQ(buffer.gapMark.value(i), i == 1 ? 1 : 0) << i;
+        ASSERT_EQ(buffer.gapMark.value(i), 0) << i;
     }
     EXPECT_EQ(readOut.date, QStringLiteral("2026/12/08"));
     EXPECT_EQ(readOut.time, QStringLiteral("09:15:39")) << "point viewStart + 1 = 181";
+
+    view.rulerOn = false;
+    load(1000);
+    EXPECT_FALSE(readOut.date) << "with the ruler off the labels are the clock";
+    EXPECT_FALSE(readOut.time);
 }
 
 TEST_F(LoadHistoryTest, AWindowBeforeFiveInTheMorningHasNoMarkAtItsFirstPoint) {
@@ -121,11 +129,11 @@ TEST_F(LoadHistoryTest, FewerRowsLeaveTheRestClearedButChannelsNineAndTenAsTheyW
     EXPECT_EQ(buffer.value(9, 101), -7.0F);
     EXPECT_EQ(buffer.value(10, 241), -7.0F);
     EXPECT_DOUBLE_EQ(buffer.trendTime.value(101), 0.0);
-    EXPECT_EQ(buffer.gapMark.value(101), 101) << "the last real point lies after 00:05";
+    EXPECT_EQ(buffer.gapMark.value(101), 101) << "the cleared points lie far from the real ones";
     EXPECT_EQ(buffer.gapMark.value(102), 0);
 }
 
-TEST_F(LoadHistoryTest, MarksAPauseOfFiveMinutesAndAJumpOverMidnightButNotAWholeDay) {
+TEST_F(LoadHistoryTest, MarksAPauseOfFiveMinutesAndAWholeDayButNotMidnight) {
     std::vector<trendtest::Row> rows = trendtest::secondsApart(1, 10, kMorning);
     auto pause = trendtest::secondsApart(11, 10, kMorning.addSecs(9 + 300));
     auto sameTimeNextDay =
@@ -138,9 +146,33 @@ TEST_F(LoadHistoryTest, MarksAPauseOfFiveMinutesAndAJumpOverMidnightButNotAWhole
     ASSERT_TRUE(log.insert(rows));
     load(32, 32);
     EXPECT_EQ(buffer.gapMark.value(11), 11) << "five minutes of silence";
-    EXPECT_EQ(buffer.gapMark.value(21), 0) << "a whole day later at the next second";
-    EXPECT_EQ(buffer.gapMark.value(32), 32) << "23:59:59 to 00:00:00";
+    EXPECT_EQ(buffer.gapMark.value(21), 21) << "a whole day later at the next second";
+    EXPECT_EQ(buffer.gapMark.value(31), 31);
+    EXPECT_EQ(buffer.gapMark.value(32), 0) << "23:59:59 to 00:00:00";
     EXPECT_EQ(buffer.gapMark.value(5), 0);
+}
+
+TEST_F(LoadHistoryTest, AValueThatIsNoNumberIsNaNNotTheValueOfAnotherPoint) {
+    buffer.setValue(9, 1, 123.0F);
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 2, kMorning)));
+    ASSERT_TRUE(log.exec(QStringLiteral(
+        "UPDATE pv_data SET w_v0 = NULL, w_v9 = NULL, w_v10 = 'abc' WHERE w_id = 1")));
+    load(2, 2);
+    EXPECT_TRUE(std::isnan(*buffer.value(0, 1)));
+    EXPECT_TRUE(std::isnan(*buffer.value(9, 1)));
+    EXPECT_TRUE(std::isnan(*buffer.value(10, 1)));
+    EXPECT_EQ(buffer.value(1, 1), 2.0F);
+    EXPECT_EQ(buffer.value(0, 2), 2.0F);
+}
+
+TEST_F(LoadHistoryTest, TheRingHasWrappedWhenTheRecordAfterTheNewestHoldsASnapshot) {
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 10, kMorning)));
+    EXPECT_FALSE(trend::ringHasWrapped(mainLog, 10));
+    EXPECT_TRUE(trend::ringHasWrapped(mainLog, 4));
+    EXPECT_FALSE(trend::ringHasWrapped(mainLog, 0));
+    EXPECT_FALSE(trend::ringHasWrapped(mainLog, 65501));
+    EXPECT_FALSE(trend::ringHasWrapped(mainLog, 65499));
+    EXPECT_TRUE(trend::ringHasWrapped(mainLog, 65500)) << "record 1 follows the ring's end";
 }
 
 TEST_F(LoadHistoryTest, AMissingLogLeavesTheBufferCleared) {

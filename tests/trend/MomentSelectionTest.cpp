@@ -42,6 +42,10 @@ TEST(JumpToRecord, ARecordOfTheNewestMinutesStaysLive) {
         EXPECT_EQ(jump.requests.stepForwardEnabled, false);
         EXPECT_TRUE(jump.requests.reload);
     }
+    // With the ruler on the live display stays stopped: it would overwrite the read-out.
+    TrendView ruled = historyOf(5000, 3);
+    ruled.rulerOn = true;
+    EXPECT_EQ(trend::jumpToRecord(ruled, 4990).requests.displayRunning, false);
 }
 
 TEST(JumpToRecord, EndsAsTheStepsBackThatBringTheRecordOntoTheChart) {
@@ -90,6 +94,28 @@ TEST(JumpToRecord, StopsWhereSixteenBitStepsNoLongerMoveTheWindow) {
     trend::jumpToRecord(view, 32000 - 5000);
     EXPECT_LE(view.scrollSteps, 547);
     EXPECT_FALSE(view.atOldest);
+}
+
+TEST(JumpToRecord, OnAWrappedRingReachesEveryRecordBackToTheOldest) {
+    const auto wrapped = [] { return trend::NewestRecord{1000, true}; };
+    // Far beyond 546 steps, and beyond where an unwrapped ring blocks.
+    for (const std::int32_t record : {40000, 100, 2000}) {
+        TrendView view = historyOf(1000, 0);
+        const Jump jump = trend::jumpToRecord(view, record, wrapped);
+        const std::int64_t index = 321 - (((view.windowEnd - record) % 65500 + 65500) % 65500);
+        EXPECT_GT(index, 180) << record;
+        EXPECT_LE(index, 240) << record;
+        EXPECT_FALSE(view.atOldest) << record;
+        EXPECT_EQ(jump.loadLength, 321);
+    }
+    // The oldest snapshot itself: the window that starts with it, shown whole at zoom 4.
+    TrendView view = historyOf(1000, 0, 4);
+    const Jump jump = trend::jumpToRecord(view, 1001, wrapped);
+    EXPECT_TRUE(view.atOldest);
+    EXPECT_EQ(view.windowEnd, 1321);
+    EXPECT_EQ(jump.loadLength, 321);
+    EXPECT_TRUE(jump.requests.reload);
+    EXPECT_EQ(jump.requests.stepBackEnabled, false);
 }
 
 class NearestSnapshotTest : public ::testing::Test {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using trend::NavigationRequests;
 using trend::TrendView;
 
@@ -99,15 +101,59 @@ TEST(StepBack, StopsMovingTheWindowOnceSixtyStepsOverflowSixteenBits) {
     EXPECT_EQ(view.windowEnd, 65500 - (32700 - 30));
 }
 
+/// Record number `behind` records before the newest, in ring order.
+std::int32_t ringBehind(std::int32_t newest, std::int32_t behind) {
+    return ((newest - 1 - behind) % 65500 + 65500) % 65500 + 1;
+}
+
+TEST(StepBack, OnAWrappedRingReachesTheOldestSnapshotInOverAThousandStepsAndBlocksThere) {
+    for (const std::int32_t newest : {1000, 100, 65500}) {
+        TrendView view = liveAt(newest);
+        view.ringWrapped = true;
+        for (int step = 1; step <= 1086; ++step) {
+            const NavigationRequests requests = trend::stepBack(view);
+            ASSERT_TRUE(requests.reload && requests.redraw) << newest << " " << step;
+            ASSERT_EQ(view.windowEnd, ringBehind(newest, 60 * step)) << newest << " " << step;
+            ASSERT_FALSE(view.atOldest) << newest << " " << step;
+        }
+        // The next step shows the window whose first point is the oldest snapshot.
+        const NavigationRequests last = trend::stepBack(view);
+        EXPECT_TRUE(last.reload && last.redraw);
+        EXPECT_EQ(view.windowEnd, ringBehind(newest + 1, -320)) << newest;
+        EXPECT_TRUE(view.atOldest);
+        EXPECT_EQ(last.stepBackEnabled, false);
+        EXPECT_EQ(trend::rulerEndStep(view, trend::kRulerLeftEnd), trend::RulerEndStep::None);
+
+        const NavigationRequests forward = trend::stepForward(view, {});
+        EXPECT_EQ(view.windowEnd, ringBehind(newest, 60 * 1086));
+        EXPECT_EQ(forward.stepBackEnabled, true);
+        EXPECT_FALSE(view.atOldest);
+    }
+}
+
+TEST(StepBack, AWrapLearnedOnTheReturnToLiveCountsForTheNextSteps) {
+    TrendView view = liveAt(1000);
+    trend::stepBack(view);
+    trend::stepForward(view, [] { return trend::NewestRecord{1000, true}; });
+    EXPECT_TRUE(view.ringWrapped);
+    for (int step = 1; step <= 12; ++step) {
+        trend::stepBack(view);
+    }
+    EXPECT_FALSE(view.atOldest);
+    EXPECT_EQ(view.windowEnd, 280);
+}
+
 TEST(StepForward, TheLastStepReadsTheNewestRecordAndGoesLive) {
     TrendView view = liveAt(1000);
     trend::stepBack(view);
     trend::stepBack(view);
-    const NavigationRequests back = trend::stepForward(view, [] { return 2000; });
+    const NavigationRequests back =
+        trend::stepForward(view, [] { return trend::NewestRecord{2000}; });
     EXPECT_EQ(view.windowEnd, 940) << "history keeps the newest record of the last live entry";
     EXPECT_FALSE(back.displayRunning);
 
-    const NavigationRequests live = trend::stepForward(view, [] { return 1130; });
+    const NavigationRequests live =
+        trend::stepForward(view, [] { return trend::NewestRecord{1130}; });
     EXPECT_EQ(view.scrollSteps, 0);
     EXPECT_EQ(view.newestRecord, 1130);
     EXPECT_EQ(view.windowEnd, 1130);
@@ -122,7 +168,7 @@ TEST(StepForward, TheLastStepReadsTheNewestRecordAndGoesLive) {
 TEST(StepForward, AControlRowThatCannotBeReadKeepsTheLastNewestRecord) {
     TrendView view = liveAt(1000);
     trend::stepBack(view);
-    trend::stepForward(view, [] { return std::optional<std::int32_t>(); });
+    trend::stepForward(view, [] { return std::optional<trend::NewestRecord>(); });
     EXPECT_EQ(view.windowEnd, 1000);
 }
 
@@ -135,7 +181,7 @@ TEST(LiveExtension, RenewsTheBufferTwentyPointsPerZoomLevelPastTheLiveWindow) {
         int grown = 0;
         NavigationRequests requests;
         do {
-            requests = trend::extendLive(view, buffer, [] { return 1234; });
+            requests = trend::extendLive(view, buffer, [] { return trend::NewestRecord{1234}; });
             ++grown;
         } while (!requests.reload && grown < 100);
         EXPECT_EQ(grown, 20 * level) << "level " << level;
@@ -154,7 +200,8 @@ TEST(LiveExtension, AZoomThatMovedTheRenewalPointBehindTheEndRenewsAtOnce) {
     view.zoomLevel = 4;
     view.viewEnd = 241 + 70;
     view.zoomLevel = 1;
-    const NavigationRequests requests = trend::extendLive(view, buffer, [] { return 1071; });
+    const NavigationRequests requests =
+        trend::extendLive(view, buffer, [] { return trend::NewestRecord{1071}; });
     EXPECT_TRUE(requests.reload);
     EXPECT_EQ(view.viewEnd, 241);
 
@@ -196,7 +243,8 @@ TEST(Ruler, ItsEndsStepBackAndForwardOnlyWhereTheyMay) {
     ASSERT_EQ(trend::rulerEndStep(view, 12001), trend::RulerEndStep::Forward);
     // The ruler stays on; the step forward brings the chart and the display back to live.
     view.rulerOn = true;
-    const NavigationRequests requests = trend::stepForward(view, [] { return 1000; });
+    const NavigationRequests requests =
+        trend::stepForward(view, [] { return trend::NewestRecord{1000}; });
     EXPECT_EQ(requests.displayRunning, true);
     EXPECT_EQ(view.windowLength, 241);
 }
@@ -244,6 +292,12 @@ TEST(Ruler, ReadsThePointInTheGeneralForms) {
     EXPECT_EQ(readOut.values[10], QStringLiteral("50"));
     EXPECT_EQ(readOut.values[9], QStringLiteral("1.234568E+07"));
     EXPECT_EQ(readOut.values[1], QStringLiteral("0"));
+    // Not a number: an empty label, never the value an earlier point left there.
+    buffer.setValue(2, 200, std::numeric_limits<float>::quiet_NaN());
+    buffer.setValue(3, 200, std::numeric_limits<float>::infinity());
+    const trend::RulerReadOut blank = trend::rulerReadOut(buffer, 200);
+    EXPECT_EQ(blank.values[2], QString());
+    EXPECT_EQ(blank.values[3], QString());
     const trend::RulerReadOut outside = trend::rulerReadOut(buffer, 323);
     EXPECT_FALSE(outside.date);
     EXPECT_FALSE(outside.values[0]);
