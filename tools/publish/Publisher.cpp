@@ -274,13 +274,14 @@ void Publisher::connectBroker() {
     password.fill('\0');
     const int rc = mosquitto_connect_async(m_client, qUtf8Printable(m_options.host),
                                            m_options.port, kKeepAliveSeconds);
+    m_link = Link::Connecting;
     if (rc != MOSQ_ERR_SUCCESS) {
-        const QString reason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                                    : QString::fromUtf8(mosquitto_strerror(rc));
-        connectFailed(QStringLiteral("cannot reach the broker %1: %2").arg(m_options.broker, reason));
+        // On loopback the handshake can fail inside the call already.
+        m_dropReason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
+                                            : QString::fromUtf8(mosquitto_strerror(rc));
+        dropConnection();
         return;
     }
-    m_link = Link::Connecting;
     watchSocket();
 }
 
