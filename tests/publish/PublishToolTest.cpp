@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <cmath>
 #include <limits>
 
@@ -33,6 +35,14 @@ using trendtest::secondsApart;
 using trendtest::TestLog;
 
 namespace {
+
+// Every moment in these tests is read in one fixed zone, eight hours east of UTC; the tool's
+// processes inherit it.
+[[maybe_unused]] const bool kFixedZone = [] {
+    qputenv("TZ", "CST-8");
+    tzset();
+    return true;
+}();
 
 const QString kStation = QStringLiteral("hall-3");
 const QString kSnapshotTopic = QStringLiteral("vx310/hall-3/snapshot");
