@@ -76,6 +76,9 @@ set(VX310_TOOLS vx310-meter-sim vx310-initdb)
 if(TARGET vx310-export)
     list(APPEND VX310_TOOLS vx310-export)
 endif()
+if(TARGET vx310-publish)
+    list(APPEND VX310_TOOLS vx310-publish)
+endif()
 install(TARGETS ${VX310_TOOLS} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 foreach(tool IN LISTS VX310_TOOLS)
     vx310_private_rpath(${tool} "${CMAKE_INSTALL_BINDIR}")
@@ -85,6 +88,18 @@ configure_file("${VX310_PACKAGING_DIR}/vx310.sh.in" "${CMAKE_CURRENT_BINARY_DIR}
     @ONLY)
 install(PROGRAMS "${CMAKE_CURRENT_BINARY_DIR}/packaging/vx310"
     DESTINATION "${CMAKE_INSTALL_BINDIR}")
+
+# The publisher as a user service; systemd looks for user units under share/ too, so the
+# package and a `--prefix ~/.local` install both work.
+# A unit names its program by an absolute path, known only when the install runs.
+if(TARGET vx310-publish)
+    set(VX310_UNIT "${CMAKE_CURRENT_BINARY_DIR}/packaging/install/vx310-publish.service")
+    install(CODE "
+        set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+        configure_file(\"${VX310_PACKAGING_DIR}/vx310-publish.service.in\" \"${VX310_UNIT}\"
+            @ONLY)")
+    install(FILES "${VX310_UNIT}" DESTINATION "${CMAKE_INSTALL_DATADIR}/systemd/user")
+endif()
 
 install(FILES "${VX310_PACKAGING_DIR}/vx310.desktop"
     DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
@@ -105,7 +120,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Station for a three-phase multifunction m
 set(CPACK_PACKAGE_DESCRIPTION
     "Shows the live readings and alarm relays of one three-phase meter on an RS-485 line, records a
 snapshot every second into an SQLite reading log, draws trend curves and configures the meter.
-Comes with a meter simulator and the database tool.")
+Comes with a meter simulator, the database tool, a CSV export and a publisher that sends every
+recorded snapshot to an MQTT broker.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY vx310)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -4,6 +4,9 @@ VX310_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libqt6sql6-sqlite libxcb1-dev
     libmodbus-dev
+    libmosquitto-dev
+    # the publisher's tests: a real broker, its clients, certificates made at test time
+    mosquitto mosquitto-clients openssl
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-wqy-microhei
     xvfb xauth

@@ -59,6 +59,12 @@ echo "private folder: ${private#"$root"}"
 for f in vx310 vx310-meter-sim vx310-initdb; do
     [ -x "$root/usr/bin/$f" ] || fail "/usr/bin/$f missing or not executable"
 done
+# The publisher's user unit names the packaged program, not the build's install prefix.
+if [ -x "$root/usr/bin/vx310-publish" ]; then
+    grep -qx 'ExecStart=/usr/bin/vx310-publish --config %h/.config/vx310/publish.conf' \
+        "$root/usr/share/systemd/user/vx310-publish.service" ||
+        fail "the vx310-publish user unit does not start /usr/bin/vx310-publish"
+fi
 
 # What a desktop finds in the menu and software centre.
 desktop-file-validate "$root/usr/share/applications/vx310.desktop" || fail "installed desktop entry does not validate"

@@ -28,6 +28,7 @@ expected=(
 )
 for tool in "${tools[@]}"; do
     expected+=("$bindir/$tool")
+    [ "$tool" = vx310-publish ] && expected+=("$datadir/systemd/user/vx310-publish.service")
 done
 
 # Exactly these files, nothing more.
