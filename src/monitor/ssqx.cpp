@@ -351,7 +351,7 @@ void ssqx::Form_Load() {
 
 std::optional<trend::NewestRecord> ssqx::readNewestRecord() {
     m_log.ensureOpen();
-    const auto lastId = m_log.readLastId();
+    const auto lastId = m_log.newestRecord();
     if (!lastId) {
         return std::nullopt;
     }

@@ -196,6 +196,20 @@ std::optional<std::int32_t> ReadingLog::newestRecordByMoment() {
     return newest;
 }
 
+std::optional<std::int32_t> ReadingLog::newestRecord() {
+    const ControlRow row = readControlRow();
+    switch (row.state) {
+    case ControlRow::State::Sound:
+        return row.lastId;
+    case ControlRow::State::Missing:
+    case ControlRow::State::Damaged:
+        return newestRecordByMoment();
+    case ControlRow::State::Unread:
+        break;
+    }
+    return std::nullopt;
+}
+
 bool ReadingLog::failStatement(const QString& cause) {
     m_faultCause = cause;
     return false;

@@ -82,6 +82,10 @@ class ReadingLog {
     /// when that snapshot's number is not one of the ring; empty when the table cannot be read.
     std::optional<std::int32_t> newestRecordByMoment();
 
+    /// The newest record as the control row names it; after the newest snapshot by its own
+    /// moment when the row is missing or damaged, as the recorder goes on; empty when unread.
+    std::optional<std::int32_t> newestRecord();
+
     /// How often the log was opened; a new value means a connection to a file anew.
     [[nodiscard]] std::uint64_t openings() const { return m_openings; }
 

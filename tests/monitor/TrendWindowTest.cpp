@@ -271,6 +271,18 @@ TEST_F(TrendWindowTest, OnAWrappedRingStepsBackPastWhereAYoungRingBlocks) {
     EXPECT_EQ(window->m_view.windowEnd, 65500 - 200);
 }
 
+TEST_F(TrendWindowTest, WithoutASoundControlRowTheChartEndsOnTheNewestSnapshotByItsMoment) {
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
+    for (const char* damage : {"DELETE FROM sl_void", "INSERT INTO sl_void VALUES('x', 0, 12)"}) {
+        SCOPED_TRACE(damage);
+        ASSERT_TRUE(log.exec(QString::fromLatin1(damage)));
+        load();
+        EXPECT_EQ(window->m_view.newestRecord, 1000);
+        EXPECT_EQ(window->m_trendBuffer.value(0, 241), 1000.0F);
+        window.reset();
+    }
+}
+
 TEST_F(TrendWindowTest, SevenStepsBackFrom1000ShowTheWindowEndingAt580) {
     ASSERT_TRUE(log.insert(trendtest::secondsApart(1, 1000, kMorning)));
     ASSERT_TRUE(log.setLastId(1000));
