@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,8 +26,13 @@ pid_t spawn(const std::vector<std::string>& argv, int in, int out, int err) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+        // A test that dies must not leave its simulator holding the test runner's output open.
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) {
+            _exit(127);
+        }
         dup2(in, STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
