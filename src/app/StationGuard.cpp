@@ -1,8 +1,9 @@
 #include "app/StationGuard.h"
 
+#include "trend/ReadingLogFiles.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
@@ -17,16 +18,10 @@ constexpr int kHandOverMs = 5000;
 constexpr int kRetryMs = 100;
 constexpr int kAnswerMs = 2000;
 
-QString canonicalLogPath(const QString& logPath) {
-    const QFileInfo log(logPath);
-    const QString folder = QFileInfo(log.absolutePath()).canonicalFilePath();
-    return folder.isEmpty() ? QDir::cleanPath(log.absoluteFilePath())
-                            : folder + u'/' + log.fileName();
-}
 } // namespace
 
 StationGuard::StationGuard(QString logPath, QObject* parent)
-    : QObject(parent), m_logPath(canonicalLogPath(logPath)), m_serverName(serverName(logPath)) {
+    : QObject(parent), m_logPath(trend::resolvedPath(logPath)), m_serverName(serverName(logPath)) {
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, [this] { answer(); });
 }
@@ -35,7 +30,7 @@ StationGuard::~StationGuard() = default;
 
 QString StationGuard::serverName(const QString& logPath) {
     return QStringLiteral("vx310-") +
-           QString::fromLatin1(QCryptographicHash::hash(canonicalLogPath(logPath).toUtf8(),
+           QString::fromLatin1(QCryptographicHash::hash(trend::resolvedPath(logPath).toUtf8(),
                                                         QCryptographicHash::Sha256)
                                    .toHex()
                                    .left(32));

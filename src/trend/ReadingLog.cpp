@@ -1,6 +1,5 @@
 #include "trend/ReadingLog.h"
 
-#include "common/NumberText.h"
 #include "trend/ReadingLogSql.h"
 #include "trend/TrendState.h"
 
@@ -150,21 +149,6 @@ void ReadingLog::noteFault(const QSqlError& error) {
         m_lastFault = LogFault::Broken;
         close();
     }
-}
-
-std::optional<std::int32_t> ReadingLog::readLastId() {
-    std::optional<std::int32_t> lastId;
-    select(QString::fromLatin1(kSelectControlRow), [&lastId](QSqlQuery& query) {
-        if (!query.next()) {
-            return;
-        }
-        bool ok = false;
-        const double value = query.value(0).toDouble(&ok);
-        if (ok) {
-            lastId = common::roundToInt32(value);
-        }
-    });
-    return lastId;
 }
 
 ControlRow ReadingLog::readControlRow() {

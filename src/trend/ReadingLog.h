@@ -72,9 +72,6 @@ class ReadingLog {
     /// Why the last snapshot was not stored, in words; empty after one was.
     [[nodiscard]] const QString& faultCause() const { return m_faultCause; }
 
-    /// last_id of the first control row, as a 32-bit integer.
-    std::optional<std::int32_t> readLastId();
-
     /// The first control row, judged.
     ControlRow readControlRow();
 

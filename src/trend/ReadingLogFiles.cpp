@@ -31,9 +31,8 @@ std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString& path) {
     }
     return std::pair(info.st_dev, info.st_ino);
 }
+} // namespace
 
-/// The path a write to path would reach: links followed (a dangling one too), the folder
-/// resolved where it exists.
 QString resolvedPath(const QString& path) {
     QFileInfo info(path);
     for (int links = 0; links < kMostLinksFollowed && info.isSymLink(); ++links) {
@@ -43,7 +42,6 @@ QString resolvedPath(const QString& path) {
     return folder.isEmpty() ? QDir::cleanPath(info.absoluteFilePath())
                             : folder + u'/' + info.fileName();
 }
-} // namespace
 
 QString readingLogPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

@@ -28,12 +28,17 @@ bool openReadingLog(const QString& connectionName);
 /// As above for a log at an explicit path.
 bool openReadingLog(const QString& connectionName, const QString& path);
 
+/// The path a write to path would reach: links followed (a dangling one too), the folder
+/// resolved where it exists. Every spelling of one log's path gives the same text.
+QString resolvedPath(const QString& path);
+
 /// True when path reaches the reading log at logPath or one of its companion files (-wal, -shm,
 /// -journal): the same file by device and inode where both exist, under another name or through a
 /// link too; the same path, links followed, where one of them does not exist (yet).
 bool isReadingLogFile(const QString& path, const QString& logPath);
 
-/// How long a reader outside the station waits on a log locked by a write.
+/// How long a reader outside the station waits on a log locked by a write: a moment for the
+/// recorder's commit; in WAL mode the recorder never waits for a reader.
 inline constexpr int kReadingLogReaderBusyTimeoutMs = 500;
 
 /// Opens the log at path on db without the right to write it, for readers beside the station

@@ -393,7 +393,7 @@ TEST_F(RecorderFault, TheWalFileStaysSmallOverTwentyThousandSnapshotsWithReadsBe
         m_now = m_now.addSecs(1);
         tick();
         if (i % kSnapshotsPerLoad == 0) {
-            view.windowEnd = reader.readLastId().value_or(0);
+            view.windowEnd = reader.newestRecord().value_or(0);
             trend::loadHistory(reader, buffer, view);
             const double newestLoaded =
                 buffer.trendTime.get(std::min(i, trend::kLiveWindowLength)).value_or(-1);

@@ -16,7 +16,6 @@
 #include <QTime>
 #include <QTimeZone>
 
-#include <cstdio>
 #include <optional>
 
 namespace {
@@ -24,14 +23,10 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// A one-off read may wait a moment for the recorder's commit; in WAL mode the recorder never
-// waits for a reader.
 const char* const kConnection = "vx310-export";
 const QString kMomentForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
-void printError(const QString& text) {
-    std::fprintf(stderr, "vx310-export: %s\n", qUtf8Printable(text));
-}
+using common::printToolError;
 
 struct Options {
     QDateTime from;
@@ -66,11 +61,11 @@ std::optional<QString> singleValue(const QCommandLineParser& parser,
     const QStringList values = parser.values(option);
     const QString name = QStringLiteral("--") + option.names().constFirst();
     if (values.size() > 1) {
-        printError(QStringLiteral("%1 given twice (try --help)").arg(name));
+        printToolError(QStringLiteral("%1 given twice (try --help)").arg(name));
         return std::nullopt;
     }
     if (!values.isEmpty() && values.constFirst().isEmpty()) {
-        printError(QStringLiteral("%1 needs a value (try --help)").arg(name));
+        printToolError(QStringLiteral("%1 needs a value (try --help)").arg(name));
         return std::nullopt;
     }
     return values.isEmpty() ? QString() : values.constFirst();
@@ -84,12 +79,12 @@ std::optional<QDateTime> momentOption(const QCommandLineParser& parser,
     }
     const QString name = QStringLiteral("--") + option.names().constFirst();
     if (text->isEmpty()) {
-        printError(QStringLiteral("%1 is required (try --help)").arg(name));
+        printToolError(QStringLiteral("%1 is required (try --help)").arg(name));
         return std::nullopt;
     }
     const auto moment = parseMoment(*text);
     if (!moment) {
-        printError(
+        printToolError(
             QStringLiteral("%1 '%2' is not a moment of the form %3").arg(name, *text, kMomentForm));
     }
     return moment;
@@ -132,7 +127,7 @@ std::optional<Options> parseArguments(const QCoreApplication& app) {
         return std::nullopt;
     }
     if (*to < *from) {
-        printError(QStringLiteral("--to %1 is before --from %2")
+        printToolError(QStringLiteral("--to %1 is before --from %2")
                        .arg(to->toString(kMomentForm), from->toString(kMomentForm)));
         return std::nullopt;
     }
@@ -149,11 +144,11 @@ int exportToStandardOutput(const QSqlDatabase& db, const Options& options) {
     out.open(stdout, QIODevice::WriteOnly);
     QString error;
     if (!trend::exportSnapshots(db, options.from, options.to, out, &error)) {
-        printError(QStringLiteral("cannot export from %1: %2").arg(options.log, error));
+        printToolError(QStringLiteral("cannot export from %1: %2").arg(options.log, error));
         return kExitFailed;
     }
     if (!out.flush()) {
-        printError(QStringLiteral("cannot write standard output: %1").arg(out.errorString()));
+        printToolError(QStringLiteral("cannot write standard output: %1").arg(out.errorString()));
         return kExitFailed;
     }
     return kExitOk;
@@ -162,7 +157,7 @@ int exportToStandardOutput(const QSqlDatabase& db, const Options& options) {
 int exportFrom(QSqlDatabase& db, const Options& options) {
     QString error;
     if (!trend::openReadingLogReadOnly(db, options.log, &error)) {
-        printError(QStringLiteral("cannot read %1: %2").arg(options.log, error));
+        printToolError(QStringLiteral("cannot read %1: %2").arg(options.log, error));
         return kExitFailed;
     }
     if (options.output.isEmpty()) {
@@ -172,7 +167,7 @@ int exportFrom(QSqlDatabase& db, const Options& options) {
     const QStringList logs = {options.log, trend::readingLogPath()};
     if (trend::exportSnapshotsToFile(db, options.from, options.to, options.output, logs,
                                      &error) != trend::FileExport::Written) {
-        printError(error);
+        printToolError(error);
         return kExitFailed;
     }
     return kExitOk;
