@@ -46,11 +46,12 @@ constexpr int kShrinkAfterCalls = 20;
 constexpr int kMinSlave = 1;
 constexpr int kMaxSlave = 247;
 constexpr int kMaxRegister = 65536;
-constexpr uint8_t kReadCoils = 0x01;
-constexpr uint8_t kReadHolding = 0x03;
-constexpr uint8_t kReadInput = 0x04;
-constexpr uint8_t kWriteRegister = 0x06;
-constexpr uint8_t kWriteRegisters = 0x10;
+// Short names for libmodbus's function codes, which the simulator answers by.
+constexpr uint8_t kReadCoils = MODBUS_FC_READ_COILS;
+constexpr uint8_t kReadHolding = MODBUS_FC_READ_HOLDING_REGISTERS;
+constexpr uint8_t kReadInput = MODBUS_FC_READ_INPUT_REGISTERS;
+constexpr uint8_t kWriteRegister = MODBUS_FC_WRITE_SINGLE_REGISTER;
+constexpr uint8_t kWriteRegisters = MODBUS_FC_WRITE_MULTIPLE_REGISTERS;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kRequestBytes = 8;
 // Syncs: reads from register 1 of lengths no call of the library uses, shortest first.
@@ -266,7 +267,7 @@ void takeIn(Link& link) {
             continue;
         }
         const std::span<const uint8_t> frame(b.data() + at, size);
-        if (modbus485::crc16(frame.first(size - 2)) == (frame[size - 2] | (frame[size - 1] << 8))) {
+        if (modbus485::crcHolds(frame)) {
             settle(link, frame, now);
             at += size;
         } else {
