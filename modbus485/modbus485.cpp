@@ -80,7 +80,6 @@ struct Shape {
 struct Request {
     uint64_t id = 0;
     Shape answer;
-    Shape exception;
     Clock::time_point sent;
     int wireMs = 0;
     // Stands for whatever was sent on the line before the port was opened.
@@ -207,13 +206,18 @@ void learn(Link& link, const Request& r, Clock::time_point now) {
     }
 }
 
+/// Whether an answer of shape s is r's: what r asked for, or an exception to its function.
+bool answers(const Request& r, const Shape& s) {
+    return !r.unknownPast &&
+           (r.answer == s ||
+            s == Shape{r.answer.slave, static_cast<uint8_t>(r.answer.function | kExceptionBit), 0});
+}
+
 /// An answer settles the oldest request of its shape and all before it: the meter answers in order.
 void settle(Link& link, std::span<const uint8_t> frame, Clock::time_point now) {
     const Shape s = shapeOf(frame);
     const auto match = std::find_if(link.unsettled.begin(), link.unsettled.end(),
-                                    [&](const Request& r) {
-                                        return !r.unknownPast && (r.answer == s || r.exception == s);
-                                    });
+                                    [&](const Request& r) { return answers(r, s); });
     if (match == link.unsettled.end()) {
         return;
     }
@@ -226,14 +230,18 @@ void settle(Link& link, std::span<const uint8_t> frame, Clock::time_point now) {
     learn(link, r, now);
 }
 
+/// How long after r, or after the last byte seen, the meter could still answer it.
+int answerLimitMs(const Request& r) {
+    return kMaxLatenessMs + r.wireMs + kSettleMarginMs;
+}
+
 /// A request the meter would have answered by now, the line having been silent as long, was
 /// dropped; so was everything before it.
 void dropUnanswerable(Link& link, Clock::time_point now) {
     while (!link.unsettled.empty()) {
         const Request& oldest = link.unsettled.front();
         const auto since = std::max(oldest.sent, link.lastByte);
-        const int limit = kMaxLatenessMs + oldest.wireMs + kSettleMarginMs;
-        if (msBetween(since, now) <= limit) {
+        if (msBetween(since, now) <= answerLimitMs(oldest)) {
             break;
         }
         link.unsettled.pop_front();
@@ -305,8 +313,7 @@ bool mayAsk(const Link& link) {
     }
     const Request& newest = link.unsettled.back();
     return link.lastSettled < newest.sent ||
-           msBetween(link.lastSettled, Clock::now()) >
-               kMaxLatenessMs + newest.wireMs + kSettleMarginMs;
+           msBetween(link.lastSettled, Clock::now()) > answerLimitMs(newest);
 }
 
 bool conflicts(const Link& link, const Shape& answer) {
@@ -342,19 +349,20 @@ bool writeFrame(Link& link, const std::array<uint8_t, 6>& pdu, Clock::time_point
     return true;
 }
 
-Request send(Link& link, const std::array<uint8_t, 6>& pdu, Shape answer, std::size_t answerBytes,
-             Clock::time_point deadline, bool& ok) {
+/// Sends pdu and keeps it among the unsettled requests; its id, or nothing when it could not be
+/// written by deadline.
+std::optional<uint64_t> send(Link& link, const std::array<uint8_t, 6>& pdu, Shape answer,
+                             std::size_t answerBytes, Clock::time_point deadline) {
     Request r;
     r.id = link.nextId++;
     r.answer = answer;
-    r.exception = Shape{answer.slave, static_cast<uint8_t>(pdu[1] | kExceptionBit), 0};
     r.wireMs = wireMs(link, kRequestBytes + answerBytes);
     r.sent = Clock::now();
-    ok = writeFrame(link, pdu, deadline);
-    if (ok) {
-        link.unsettled.push_back(r);
+    if (!writeFrame(link, pdu, deadline)) {
+        return std::nullopt;
     }
-    return r;
+    link.unsettled.push_back(r);
+    return r.id;
 }
 
 Shape syncShape(uint8_t slave, Sync sync) {
@@ -416,17 +424,15 @@ std::optional<Bytes> exchange(Link& link, const std::array<uint8_t, 6>& pdu, Sha
     do {
         if (link.waitingFor == 0 && mayAsk(link)) {
             if (!conflicts(link, answer)) {
-                bool ok = false;
-                const Request r = send(link, pdu, answer, answerBytes, deadline, ok);
-                if (!ok) {
+                const auto id = send(link, pdu, answer, answerBytes, deadline);
+                if (!id) {
                     break;
                 }
-                link.waitingFor = r.id;
+                link.waitingFor = *id;
             } else if (const auto sync = syncFor(link, answer); sync && !syncSent) {
                 // Until its answer is in, an older request could answer in this one's place.
-                bool ok = false;
                 send(link, pduOf(slave, sync->function, 0, sync->count), syncShape(slave, *sync),
-                     5 + 2 * std::size_t{sync->count}, deadline, ok);
+                     5 + 2 * std::size_t{sync->count}, deadline);
                 syncSent = true;
             }
         }
