@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -102,8 +103,8 @@ struct Link {
     int timeoutMs = kBaseTimeoutMs;
     int answeredRun = 0;
     int runLatenessMs = 0;
-    std::map<std::pair<int32_t, int32_t>, int32_t> lastCoil;
-    std::map<std::pair<int32_t, int32_t>, int32_t> lastInput;
+    // The scalar reads' last values by function, address and coil or register.
+    std::map<std::tuple<uint8_t, int32_t, int32_t>, int32_t> lastScalar;
 };
 
 std::mutex g_mutex;
@@ -467,31 +468,47 @@ bool validBlock(int32_t first, int count) {
     return first >= 1 && first - 1 + count <= kMaxRegister;
 }
 
-/// Reads count registers of function from first; the values as they came, or nothing.
-std::optional<std::vector<uint16_t>> readRegisters(int32_t port, int32_t address, uint8_t function,
-                                                   int32_t first, int count) {
+/// Reads count coils or registers of function from first; the data bytes of the answer, or
+/// nothing.
+std::optional<Bytes> readBlock(int32_t port, int32_t address, uint8_t function, int32_t first,
+                               int count) {
     Link* link = openLink(port, address);
-    if (link == nullptr) {
+    if (link == nullptr || !validBlock(first, count)) {
         return std::nullopt;
     }
     const auto slave = static_cast<uint8_t>(address);
-    const auto bytes = static_cast<uint32_t>(2 * count);
+    const auto bytes = static_cast<uint32_t>(function == kReadCoils ? (count + 7) / 8 : 2 * count);
     const auto frame = exchange(*link, pduOf(slave, function, first - 1, count),
                                 Shape{slave, function, bytes}, 5 + bytes);
     if (!frame) {
         return std::nullopt;
     }
-    std::vector<uint16_t> regs(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < regs.size(); ++i) {
-        regs[i] = static_cast<uint16_t>(((*frame)[3 + 2 * i] << 8) | (*frame)[4 + 2 * i]);
-    }
-    return regs;
+    return Bytes(frame->begin() + 3, frame->end() - 2);
 }
 
-int32_t remembered(const std::map<std::pair<int32_t, int32_t>, int32_t>& values, int32_t address,
-                   int32_t number) {
-    const auto it = values.find({address, number});
-    return it == values.end() ? 0 : it->second;
+/// Register i of a block's data; each is big-endian on the wire.
+uint16_t registerAt(const Bytes& data, std::size_t i) {
+    return static_cast<uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
+}
+
+/// One coil or input register: the value read, kept for the port, or on failure the value last
+/// kept for the same address and number (0 if none).
+int32_t readScalar(int32_t port, int32_t address, uint8_t function, int32_t number) {
+    const auto it = g_links.find(port);
+    if (it == g_links.end()) {
+        return 0;
+    }
+    auto& kept = it->second.lastScalar;
+    const auto key = std::tuple{function, address, number};
+    const auto data = readBlock(port, address, function, number, 1);
+    if (!data) {
+        const auto last = kept.find(key);
+        return last == kept.end() ? 0 : last->second;
+    }
+    const int32_t value =
+        function == kReadCoils ? (*data)[0] & 1 : static_cast<int16_t>(registerAt(*data, 0));
+    kept[key] = value;
+    return value;
 }
 
 } // namespace
@@ -555,58 +572,29 @@ int32_t ClosePort_Modbus(int32_t port) {
 
 int32_t Get_0X_Bit1(int32_t port, int32_t address, int32_t coil) {
     std::lock_guard lock(g_mutex);
-    const auto it = g_links.find(port);
-    if (it == g_links.end()) {
-        return 0;
-    }
-    Link& link = it->second;
-    if (!validBlock(coil, 1) || openLink(port, address) == nullptr) {
-        return remembered(link.lastCoil, address, coil);
-    }
-    const auto slave = static_cast<uint8_t>(address);
-    const auto frame =
-        exchange(link, pduOf(slave, kReadCoils, coil - 1, 1), Shape{slave, kReadCoils, 1}, 6);
-    if (!frame) {
-        return remembered(link.lastCoil, address, coil);
-    }
-    const int32_t on = (*frame)[3] & 1;
-    link.lastCoil[{address, coil}] = on;
-    return on;
+    return readScalar(port, address, kReadCoils, coil);
 }
 
 int32_t Get_3X_D1(int32_t port, int32_t address, int32_t inputRegister) {
     std::lock_guard lock(g_mutex);
-    const auto it = g_links.find(port);
-    if (it == g_links.end()) {
-        return 0;
-    }
-    Link& link = it->second;
-    if (!validBlock(inputRegister, 1)) {
-        return remembered(link.lastInput, address, inputRegister);
-    }
-    const auto regs = readRegisters(port, address, kReadInput, inputRegister, 1);
-    if (!regs) {
-        return remembered(link.lastInput, address, inputRegister);
-    }
-    const int32_t value = static_cast<int16_t>((*regs)[0]);
-    link.lastInput[{address, inputRegister}] = value;
-    return value;
+    return readScalar(port, address, kReadInput, inputRegister);
 }
 
 float Get_3X_DR8(int32_t port, int32_t address, int32_t firstInputRegister, float* dest) {
     constexpr int kFloats = 8;
     constexpr int kRegs = 2 * kFloats;
-    if (dest == nullptr || !validBlock(firstInputRegister, kRegs)) {
+    if (dest == nullptr) {
         return 0.0f;
     }
     std::lock_guard lock(g_mutex);
-    const auto regs = readRegisters(port, address, kReadInput, firstInputRegister, kRegs);
-    if (!regs) {
+    const auto data = readBlock(port, address, kReadInput, firstInputRegister, kRegs);
+    if (!data) {
         return 0.0f;
     }
     for (std::size_t i = 0; i < kFloats; ++i) {
-        // High word first, each word big-endian on the wire.
-        const uint32_t bits = (static_cast<uint32_t>((*regs)[2 * i]) << 16) | (*regs)[2 * i + 1];
+        // High word first.
+        const uint32_t bits =
+            (static_cast<uint32_t>(registerAt(*data, 2 * i)) << 16) | registerAt(*data, 2 * i + 1);
         std::memcpy(&dest[i], &bits, sizeof bits);
     }
     return dest[0];
@@ -614,16 +602,16 @@ float Get_3X_DR8(int32_t port, int32_t address, int32_t firstInputRegister, floa
 
 int32_t Get_4X_D8(int32_t port, int32_t address, int32_t firstHoldingRegister, int32_t* dest) {
     constexpr int kRegs = 8;
-    if (dest == nullptr || !validBlock(firstHoldingRegister, kRegs)) {
+    if (dest == nullptr) {
         return -1;
     }
     std::lock_guard lock(g_mutex);
-    const auto regs = readRegisters(port, address, kReadHolding, firstHoldingRegister, kRegs);
-    if (!regs) {
+    const auto data = readBlock(port, address, kReadHolding, firstHoldingRegister, kRegs);
+    if (!data) {
         return -1;
     }
     for (std::size_t i = 0; i < kRegs; ++i) {
-        dest[i] = static_cast<int16_t>((*regs)[i]);
+        dest[i] = static_cast<int16_t>(registerAt(*data, i));
     }
     return 0;
 }
