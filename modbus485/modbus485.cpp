@@ -150,6 +150,11 @@ int wireMs(const Link& link, std::size_t bytes) {
     return static_cast<int>((bits * 1000 + link.baud - 1) / link.baud);
 }
 
+/// A write's answer echoes its request; a read's gives a byte count and the data.
+bool isWrite(uint8_t function) {
+    return function == kWriteRegister || function == kWriteRegisters;
+}
+
 /// Length of the answer frame starting at at: 0 while too little is in, -1 if none starts there.
 int frameLength(const Bytes& b, std::size_t at) {
     const std::size_t have = b.size() - at;
@@ -161,15 +166,15 @@ int frameLength(const Bytes& b, std::size_t at) {
     }
     const uint8_t function = b[at + 1];
     const uint8_t plain = function & ~kExceptionBit;
-    const bool known = plain == kReadCoils || plain == kReadHolding || plain == kReadInput ||
-                       plain == kWriteRegister || plain == kWriteRegisters;
+    const bool known =
+        plain == kReadCoils || plain == kReadHolding || plain == kReadInput || isWrite(plain);
     if (!known) {
         return -1;
     }
     if ((function & kExceptionBit) != 0) {
         return 5;
     }
-    if (plain == kWriteRegister || plain == kWriteRegisters) {
+    if (isWrite(plain)) {
         return 8;
     }
     return have < 3 ? 0 : 5 + b[at + 2];
@@ -180,7 +185,7 @@ Shape shapeOf(std::span<const uint8_t> frame) {
     if ((s.function & kExceptionBit) != 0) {
         return s;
     }
-    if (s.function == kWriteRegister || s.function == kWriteRegisters) {
+    if (isWrite(s.function)) {
         s.key = (static_cast<uint32_t>(frame[2]) << 24) | (static_cast<uint32_t>(frame[3]) << 16) |
                 (static_cast<uint32_t>(frame[4]) << 8) | frame[5];
     } else {
