@@ -2,6 +2,7 @@
 
 // Modbus RTU's CRC-16, shared by the library and the meter simulator so the two frame alike.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -18,6 +19,12 @@ inline std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
         }
     }
     return crc;
+}
+
+/// Whether a whole frame ends in the CRC of what comes before it.
+inline bool crcHolds(std::span<const std::uint8_t> frame) {
+    const std::size_t n = frame.size();
+    return n >= 2 && crc16(frame.first(n - 2)) == (frame[n - 2] | (frame[n - 1] << 8));
 }
 
 } // namespace modbus485

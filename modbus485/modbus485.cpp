@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -46,11 +47,12 @@ constexpr int kShrinkAfterCalls = 20;
 constexpr int kMinSlave = 1;
 constexpr int kMaxSlave = 247;
 constexpr int kMaxRegister = 65536;
-constexpr uint8_t kReadCoils = 0x01;
-constexpr uint8_t kReadHolding = 0x03;
-constexpr uint8_t kReadInput = 0x04;
-constexpr uint8_t kWriteRegister = 0x06;
-constexpr uint8_t kWriteRegisters = 0x10;
+// Short names for libmodbus's function codes, which the simulator answers by.
+constexpr uint8_t kReadCoils = MODBUS_FC_READ_COILS;
+constexpr uint8_t kReadHolding = MODBUS_FC_READ_HOLDING_REGISTERS;
+constexpr uint8_t kReadInput = MODBUS_FC_READ_INPUT_REGISTERS;
+constexpr uint8_t kWriteRegister = MODBUS_FC_WRITE_SINGLE_REGISTER;
+constexpr uint8_t kWriteRegisters = MODBUS_FC_WRITE_MULTIPLE_REGISTERS;
 constexpr uint8_t kExceptionBit = 0x80;
 constexpr std::size_t kRequestBytes = 8;
 // Syncs: reads from register 1 of lengths no call of the library uses, shortest first.
@@ -79,7 +81,6 @@ struct Shape {
 struct Request {
     uint64_t id = 0;
     Shape answer;
-    Shape exception;
     Clock::time_point sent;
     int wireMs = 0;
     // Stands for whatever was sent on the line before the port was opened.
@@ -102,8 +103,8 @@ struct Link {
     int timeoutMs = kBaseTimeoutMs;
     int answeredRun = 0;
     int runLatenessMs = 0;
-    std::map<std::pair<int32_t, int32_t>, int32_t> lastCoil;
-    std::map<std::pair<int32_t, int32_t>, int32_t> lastInput;
+    // The scalar reads' last values by function, address and coil or register.
+    std::map<std::tuple<uint8_t, int32_t, int32_t>, int32_t> lastScalar;
 };
 
 std::mutex g_mutex;
@@ -149,6 +150,11 @@ int wireMs(const Link& link, std::size_t bytes) {
     return static_cast<int>((bits * 1000 + link.baud - 1) / link.baud);
 }
 
+/// A write's answer echoes its request; a read's gives a byte count and the data.
+bool isWrite(uint8_t function) {
+    return function == kWriteRegister || function == kWriteRegisters;
+}
+
 /// Length of the answer frame starting at at: 0 while too little is in, -1 if none starts there.
 int frameLength(const Bytes& b, std::size_t at) {
     const std::size_t have = b.size() - at;
@@ -160,15 +166,15 @@ int frameLength(const Bytes& b, std::size_t at) {
     }
     const uint8_t function = b[at + 1];
     const uint8_t plain = function & ~kExceptionBit;
-    const bool known = plain == kReadCoils || plain == kReadHolding || plain == kReadInput ||
-                       plain == kWriteRegister || plain == kWriteRegisters;
+    const bool known =
+        plain == kReadCoils || plain == kReadHolding || plain == kReadInput || isWrite(plain);
     if (!known) {
         return -1;
     }
     if ((function & kExceptionBit) != 0) {
         return 5;
     }
-    if (plain == kWriteRegister || plain == kWriteRegisters) {
+    if (isWrite(plain)) {
         return 8;
     }
     return have < 3 ? 0 : 5 + b[at + 2];
@@ -179,7 +185,7 @@ Shape shapeOf(std::span<const uint8_t> frame) {
     if ((s.function & kExceptionBit) != 0) {
         return s;
     }
-    if (s.function == kWriteRegister || s.function == kWriteRegisters) {
+    if (isWrite(s.function)) {
         s.key = (static_cast<uint32_t>(frame[2]) << 24) | (static_cast<uint32_t>(frame[3]) << 16) |
                 (static_cast<uint32_t>(frame[4]) << 8) | frame[5];
     } else {
@@ -206,13 +212,18 @@ void learn(Link& link, const Request& r, Clock::time_point now) {
     }
 }
 
+/// Whether an answer of shape s is r's: what r asked for, or an exception to its function.
+bool answers(const Request& r, const Shape& s) {
+    return !r.unknownPast &&
+           (r.answer == s ||
+            s == Shape{r.answer.slave, static_cast<uint8_t>(r.answer.function | kExceptionBit), 0});
+}
+
 /// An answer settles the oldest request of its shape and all before it: the meter answers in order.
 void settle(Link& link, std::span<const uint8_t> frame, Clock::time_point now) {
     const Shape s = shapeOf(frame);
     const auto match = std::find_if(link.unsettled.begin(), link.unsettled.end(),
-                                    [&](const Request& r) {
-                                        return !r.unknownPast && (r.answer == s || r.exception == s);
-                                    });
+                                    [&](const Request& r) { return answers(r, s); });
     if (match == link.unsettled.end()) {
         return;
     }
@@ -225,14 +236,18 @@ void settle(Link& link, std::span<const uint8_t> frame, Clock::time_point now) {
     learn(link, r, now);
 }
 
+/// How long after r, or after the last byte seen, the meter could still answer it.
+int answerLimitMs(const Request& r) {
+    return kMaxLatenessMs + r.wireMs + kSettleMarginMs;
+}
+
 /// A request the meter would have answered by now, the line having been silent as long, was
 /// dropped; so was everything before it.
 void dropUnanswerable(Link& link, Clock::time_point now) {
     while (!link.unsettled.empty()) {
         const Request& oldest = link.unsettled.front();
         const auto since = std::max(oldest.sent, link.lastByte);
-        const int limit = kMaxLatenessMs + oldest.wireMs + kSettleMarginMs;
-        if (msBetween(since, now) <= limit) {
+        if (msBetween(since, now) <= answerLimitMs(oldest)) {
             break;
         }
         link.unsettled.pop_front();
@@ -266,7 +281,7 @@ void takeIn(Link& link) {
             continue;
         }
         const std::span<const uint8_t> frame(b.data() + at, size);
-        if (modbus485::crc16(frame.first(size - 2)) == (frame[size - 2] | (frame[size - 1] << 8))) {
+        if (modbus485::crcHolds(frame)) {
             settle(link, frame, now);
             at += size;
         } else {
@@ -304,8 +319,7 @@ bool mayAsk(const Link& link) {
     }
     const Request& newest = link.unsettled.back();
     return link.lastSettled < newest.sent ||
-           msBetween(link.lastSettled, Clock::now()) >
-               kMaxLatenessMs + newest.wireMs + kSettleMarginMs;
+           msBetween(link.lastSettled, Clock::now()) > answerLimitMs(newest);
 }
 
 bool conflicts(const Link& link, const Shape& answer) {
@@ -341,19 +355,20 @@ bool writeFrame(Link& link, const std::array<uint8_t, 6>& pdu, Clock::time_point
     return true;
 }
 
-Request send(Link& link, const std::array<uint8_t, 6>& pdu, Shape answer, std::size_t answerBytes,
-             Clock::time_point deadline, bool& ok) {
+/// Sends pdu and keeps it among the unsettled requests; its id, or nothing when it could not be
+/// written by deadline.
+std::optional<uint64_t> send(Link& link, const std::array<uint8_t, 6>& pdu, Shape answer,
+                             std::size_t answerBytes, Clock::time_point deadline) {
     Request r;
     r.id = link.nextId++;
     r.answer = answer;
-    r.exception = Shape{answer.slave, static_cast<uint8_t>(pdu[1] | kExceptionBit), 0};
     r.wireMs = wireMs(link, kRequestBytes + answerBytes);
     r.sent = Clock::now();
-    ok = writeFrame(link, pdu, deadline);
-    if (ok) {
-        link.unsettled.push_back(r);
+    if (!writeFrame(link, pdu, deadline)) {
+        return std::nullopt;
     }
-    return r;
+    link.unsettled.push_back(r);
+    return r.id;
 }
 
 Shape syncShape(uint8_t slave, Sync sync) {
@@ -415,17 +430,15 @@ std::optional<Bytes> exchange(Link& link, const std::array<uint8_t, 6>& pdu, Sha
     do {
         if (link.waitingFor == 0 && mayAsk(link)) {
             if (!conflicts(link, answer)) {
-                bool ok = false;
-                const Request r = send(link, pdu, answer, answerBytes, deadline, ok);
-                if (!ok) {
+                const auto id = send(link, pdu, answer, answerBytes, deadline);
+                if (!id) {
                     break;
                 }
-                link.waitingFor = r.id;
+                link.waitingFor = *id;
             } else if (const auto sync = syncFor(link, answer); sync && !syncSent) {
                 // Until its answer is in, an older request could answer in this one's place.
-                bool ok = false;
                 send(link, pduOf(slave, sync->function, 0, sync->count), syncShape(slave, *sync),
-                     5 + 2 * std::size_t{sync->count}, deadline, ok);
+                     5 + 2 * std::size_t{sync->count}, deadline);
                 syncSent = true;
             }
         }
@@ -460,31 +473,47 @@ bool validBlock(int32_t first, int count) {
     return first >= 1 && first - 1 + count <= kMaxRegister;
 }
 
-/// Reads count registers of function from first; the values as they came, or nothing.
-std::optional<std::vector<uint16_t>> readRegisters(int32_t port, int32_t address, uint8_t function,
-                                                   int32_t first, int count) {
+/// Reads count coils or registers of function from first; the data bytes of the answer, or
+/// nothing.
+std::optional<Bytes> readBlock(int32_t port, int32_t address, uint8_t function, int32_t first,
+                               int count) {
     Link* link = openLink(port, address);
-    if (link == nullptr) {
+    if (link == nullptr || !validBlock(first, count)) {
         return std::nullopt;
     }
     const auto slave = static_cast<uint8_t>(address);
-    const auto bytes = static_cast<uint32_t>(2 * count);
+    const auto bytes = static_cast<uint32_t>(function == kReadCoils ? (count + 7) / 8 : 2 * count);
     const auto frame = exchange(*link, pduOf(slave, function, first - 1, count),
                                 Shape{slave, function, bytes}, 5 + bytes);
     if (!frame) {
         return std::nullopt;
     }
-    std::vector<uint16_t> regs(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < regs.size(); ++i) {
-        regs[i] = static_cast<uint16_t>(((*frame)[3 + 2 * i] << 8) | (*frame)[4 + 2 * i]);
-    }
-    return regs;
+    return Bytes(frame->begin() + 3, frame->end() - 2);
 }
 
-int32_t remembered(const std::map<std::pair<int32_t, int32_t>, int32_t>& values, int32_t address,
-                   int32_t number) {
-    const auto it = values.find({address, number});
-    return it == values.end() ? 0 : it->second;
+/// Register i of a block's data; each is big-endian on the wire.
+uint16_t registerAt(const Bytes& data, std::size_t i) {
+    return static_cast<uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
+}
+
+/// One coil or input register: the value read, kept for the port, or on failure the value last
+/// kept for the same address and number (0 if none).
+int32_t readScalar(int32_t port, int32_t address, uint8_t function, int32_t number) {
+    const auto it = g_links.find(port);
+    if (it == g_links.end()) {
+        return 0;
+    }
+    auto& kept = it->second.lastScalar;
+    const auto key = std::tuple{function, address, number};
+    const auto data = readBlock(port, address, function, number, 1);
+    if (!data) {
+        const auto last = kept.find(key);
+        return last == kept.end() ? 0 : last->second;
+    }
+    const int32_t value =
+        function == kReadCoils ? (*data)[0] & 1 : static_cast<int16_t>(registerAt(*data, 0));
+    kept[key] = value;
+    return value;
 }
 
 } // namespace
@@ -548,58 +577,29 @@ int32_t ClosePort_Modbus(int32_t port) {
 
 int32_t Get_0X_Bit1(int32_t port, int32_t address, int32_t coil) {
     std::lock_guard lock(g_mutex);
-    const auto it = g_links.find(port);
-    if (it == g_links.end()) {
-        return 0;
-    }
-    Link& link = it->second;
-    if (!validBlock(coil, 1) || openLink(port, address) == nullptr) {
-        return remembered(link.lastCoil, address, coil);
-    }
-    const auto slave = static_cast<uint8_t>(address);
-    const auto frame =
-        exchange(link, pduOf(slave, kReadCoils, coil - 1, 1), Shape{slave, kReadCoils, 1}, 6);
-    if (!frame) {
-        return remembered(link.lastCoil, address, coil);
-    }
-    const int32_t on = (*frame)[3] & 1;
-    link.lastCoil[{address, coil}] = on;
-    return on;
+    return readScalar(port, address, kReadCoils, coil);
 }
 
 int32_t Get_3X_D1(int32_t port, int32_t address, int32_t inputRegister) {
     std::lock_guard lock(g_mutex);
-    const auto it = g_links.find(port);
-    if (it == g_links.end()) {
-        return 0;
-    }
-    Link& link = it->second;
-    if (!validBlock(inputRegister, 1)) {
-        return remembered(link.lastInput, address, inputRegister);
-    }
-    const auto regs = readRegisters(port, address, kReadInput, inputRegister, 1);
-    if (!regs) {
-        return remembered(link.lastInput, address, inputRegister);
-    }
-    const int32_t value = static_cast<int16_t>((*regs)[0]);
-    link.lastInput[{address, inputRegister}] = value;
-    return value;
+    return readScalar(port, address, kReadInput, inputRegister);
 }
 
 float Get_3X_DR8(int32_t port, int32_t address, int32_t firstInputRegister, float* dest) {
     constexpr int kFloats = 8;
     constexpr int kRegs = 2 * kFloats;
-    if (dest == nullptr || !validBlock(firstInputRegister, kRegs)) {
+    if (dest == nullptr) {
         return 0.0f;
     }
     std::lock_guard lock(g_mutex);
-    const auto regs = readRegisters(port, address, kReadInput, firstInputRegister, kRegs);
-    if (!regs) {
+    const auto data = readBlock(port, address, kReadInput, firstInputRegister, kRegs);
+    if (!data) {
         return 0.0f;
     }
     for (std::size_t i = 0; i < kFloats; ++i) {
-        // High word first, each word big-endian on the wire.
-        const uint32_t bits = (static_cast<uint32_t>((*regs)[2 * i]) << 16) | (*regs)[2 * i + 1];
+        // High word first.
+        const uint32_t bits =
+            (static_cast<uint32_t>(registerAt(*data, 2 * i)) << 16) | registerAt(*data, 2 * i + 1);
         std::memcpy(&dest[i], &bits, sizeof bits);
     }
     return dest[0];
@@ -607,16 +607,16 @@ float Get_3X_DR8(int32_t port, int32_t address, int32_t firstInputRegister, floa
 
 int32_t Get_4X_D8(int32_t port, int32_t address, int32_t firstHoldingRegister, int32_t* dest) {
     constexpr int kRegs = 8;
-    if (dest == nullptr || !validBlock(firstHoldingRegister, kRegs)) {
+    if (dest == nullptr) {
         return -1;
     }
     std::lock_guard lock(g_mutex);
-    const auto regs = readRegisters(port, address, kReadHolding, firstHoldingRegister, kRegs);
-    if (!regs) {
+    const auto data = readBlock(port, address, kReadHolding, firstHoldingRegister, kRegs);
+    if (!data) {
         return -1;
     }
     for (std::size_t i = 0; i < kRegs; ++i) {
-        dest[i] = static_cast<int16_t>((*regs)[i]);
+        dest[i] = static_cast<int16_t>(registerAt(*data, i));
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 // Raw Modbus frames against the real simulator serving one side of a pty pair.
 
+#include "Crc16.h"
 #include "MeterSlave.h"
 #include "SimProcess.h"
 
@@ -21,7 +22,7 @@ using vx310test::TempDir;
 namespace {
 
 Frame withCrc(Frame f) {
-    const uint16_t crc = metersim::crc16(f);
+    const uint16_t crc = modbus485::crc16(f);
     f.push_back(static_cast<uint8_t>(crc & 0xFF));
     f.push_back(static_cast<uint8_t>(crc >> 8));
     return f;

@@ -2,6 +2,7 @@
 // pseudo-terminal, with the simulator's readings frozen so that every value stored can be compared
 // with the one the simulator serves for its register.
 
+#include "LinkTestConstants.h"
 #include "SimProcess.h"
 #include "modbus485.h"
 
@@ -17,16 +18,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using vx310test::millisecondsTaken;
-using vx310test::SimProcess;
-using vx310test::TempDir;
+using namespace vx310test;
 
 namespace {
 
-constexpr int32_t kPort = 1;
-constexpr int32_t kMeter = 1;
-constexpr float kFloatSentinel = -12345.0f;
-constexpr int32_t kIntSentinel = -777;
 constexpr std::array<int32_t, 4> kHoldingBlocks = {1, 9, 17, 25};
 
 /// What the acquisition cycle and the configuration read keep: the measurement registers, the

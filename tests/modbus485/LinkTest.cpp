@@ -1,5 +1,6 @@
 // The meter-access library against the real simulator over a pseudo-terminal.
 
+#include "LinkTestConstants.h"
 #include "SimProcess.h"
 #include "modbus485.h"
 
@@ -10,21 +11,13 @@
 #include <memory>
 #include <thread>
 
-using vx310test::millisecondsTaken;
-using vx310test::SimProcess;
-using vx310test::TempDir;
+using namespace vx310test;
 
 namespace {
 
-constexpr int32_t kPort = 1;
-constexpr int32_t kMeter = 1;
-constexpr int32_t kBaud9600 = 1;
-constexpr int32_t kParityNone = 0;
 constexpr int32_t kWriteFailed = -8888;
 // Hang guard only: the real costs are measured by the benchmarks.
 constexpr long long kSilentCallBoundMs = 450;
-constexpr float kFloatSentinel = -12345.0f;
-constexpr int32_t kIntSentinel = -777;
 
 // Holding registers 1-8 and 9-16 as the simulator starts.
 constexpr std::array<int32_t, 8> kHolding1 = {5, 390, 385, 8, 6, 5, 1, 1};

@@ -28,8 +28,7 @@ std::optional<DelayPattern> DelayPattern::parse(std::string_view text, int maxMs
         if (!low || !high || *low > *high) {
             return std::nullopt;
         }
-        pattern.m_random = true;
-        pattern.m_range = std::uniform_int_distribution<int>(*low, *high);
+        pattern.m_range.emplace(*low, *high);
         return pattern;
     }
     pattern.m_cycle.clear();
@@ -48,8 +47,8 @@ std::optional<DelayPattern> DelayPattern::parse(std::string_view text, int maxMs
 }
 
 int DelayPattern::next() {
-    if (m_random) {
-        return m_range(m_engine);
+    if (m_range) {
+        return (*m_range)(m_engine);
     }
     const int delay = m_cycle[m_at];
     m_at = (m_at + 1) % m_cycle.size();

@@ -24,8 +24,8 @@ class DelayPattern {
   private:
     std::vector<int> m_cycle{0};
     std::size_t m_at = 0;
-    bool m_random = false;
-    std::uniform_int_distribution<int> m_range;
+    // Set for a range, which then stands in for the cycle.
+    std::optional<std::uniform_int_distribution<int>> m_range;
     std::mt19937 m_engine{std::random_device{}()};
 };
 

@@ -1,7 +1,5 @@
 #include "MeterSlave.h"
 
-#include "Crc16.h"
-
 #include <cstring>
 #include <new>
 
@@ -34,8 +32,6 @@ bool isSupported(int function) {
 }
 
 } // namespace
-
-uint16_t crc16(std::span<const uint8_t> bytes) { return modbus485::crc16(bytes); }
 
 MeterSlave::MeterSlave(HoldingRegs regs)
     : m_holding(regs),

@@ -16,9 +16,6 @@ namespace metersim {
 
 using Frame = std::vector<uint8_t>;
 
-/// Modbus CRC-16 (polynomial 0xA001, initial 0xFFFF), low byte sent first.
-uint16_t crc16(std::span<const uint8_t> bytes);
-
 /// The meter's registers as libmodbus mappings, kept in step with its readings and relays.
 class MeterSlave {
   public:

@@ -1,5 +1,6 @@
 // vx310-meter-sim: a Modbus RTU slave on a pseudo-terminal that behaves like the meter.
 
+#include "Crc16.h"
 #include "DelayPattern.h"
 #include "MeterSlave.h"
 #include "PortPath.h"
@@ -371,12 +372,6 @@ bool libmodbusSizes(int function) {
            function == MODBUS_FC_WRITE_AND_READ_REGISTERS;
 }
 
-bool crcHolds(std::span<const uint8_t> frame) {
-    const std::size_t n = frame.size();
-    return n >= kUnsizedPart &&
-           metersim::crc16(frame.first(n - 2)) == (frame[n - 2] | (frame[n - 1] << 8));
-}
-
 void Simulator::takeRequest() {
     if (!settingsMatch()) {
         readUntilQuiet();
@@ -405,7 +400,7 @@ void Simulator::takeRequest() {
     if (error == EMBBADCRC && !sized && !rest.empty()) {
         metersim::Frame frame(request, request + kUnsizedPart);
         frame.insert(frame.end(), rest.begin(), rest.end());
-        if (crcHolds(frame)) {
+        if (modbus485::crcHolds(frame)) {
             onRequest(frame);
         }
     }
