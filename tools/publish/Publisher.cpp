@@ -109,21 +109,20 @@ void Publisher::pollLog() {
     }
     m_logOpen = true;
     // A single run publishes what was recorded when it started.
-    if (!(m_options.once && m_newestKnown)) {
+    if (!(m_options.once && m_newest)) {
         if (const auto newest = m_log.newest()) {
-            m_newest = *newest;
-            m_newestKnown = true;
+            m_newest = newest;
         }
     }
-    fill();
+    fill(true);
 }
 
-void Publisher::fill() {
+void Publisher::fill(bool polled) {
     if (m_link != Link::Up || m_stopping) {
         return;
     }
     while (static_cast<int>(m_inFlight.size()) < kMaxInFlight) {
-        if (m_pending.empty() && !readMore()) {
+        if (m_pending.empty() && !readMore(polled)) {
             break;
         }
         const SnapshotRow row = m_pending.front();
@@ -144,12 +143,17 @@ void Publisher::fill() {
     checkOnceDone();
 }
 
-bool Publisher::readMore() {
-    if (!m_logOpen || !m_newestKnown) {
+bool Publisher::readMore(bool polled) {
+    if (!m_logOpen || !m_newest) {
+        return false;
+    }
+    // Caught up, nothing new shows before the next look at the control row; the socket's events
+    // in between need not read the log again.
+    if (caughtUp() && !(polled && m_read)) {
         return false;
     }
     if (m_read) {
-        const auto batch = m_log.readAfter(*m_read, m_newest, kReadBatch);
+        const auto batch = m_log.readAfter(*m_read, *m_newest, kReadBatch);
         if (!batch) {
             return false;
         }
@@ -199,7 +203,7 @@ bool Publisher::readMore() {
 }
 
 bool Publisher::caughtUp() const {
-    return m_newestKnown && (m_newest == 0 || (m_read && m_read->record == m_newest));
+    return m_newest && (*m_newest == 0 || (m_read && m_read->record == *m_newest));
 }
 
 void Publisher::checkOnceDone() {
