@@ -27,6 +27,12 @@ const char* const kSystemCertificates = "/etc/ssl/certs";
 
 Publisher* self(void* object) { return static_cast<Publisher*>(object); }
 
+/// What a failed client call says; a failed system call by its own error.
+QString clientErrorText(int rc) {
+    return rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
+                                : QString::fromUtf8(mosquitto_strerror(rc));
+}
+
 QString momentOf(const RingPosition& position) {
     const QString text = localMomentText(position.date, position.time);
     return text.isEmpty() ? QStringLiteral("no valid moment") : text;
@@ -281,8 +287,7 @@ void Publisher::connectBroker() {
     m_link = Link::Connecting;
     if (rc != MOSQ_ERR_SUCCESS) {
         // On loopback the handshake can fail inside the call already.
-        m_dropReason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                            : QString::fromUtf8(mosquitto_strerror(rc));
+        m_dropReason = clientErrorText(rc);
         dropConnection();
         return;
     }
@@ -423,8 +428,7 @@ void Publisher::onConnect(int rc) {
 
 void Publisher::onDisconnect(int rc) {
     if (m_dropReason.isEmpty()) {
-        m_dropReason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                            : QString::fromUtf8(mosquitto_strerror(rc));
+        m_dropReason = clientErrorText(rc);
     }
     m_dropped = true;
 }
