@@ -7,6 +7,7 @@
 #include "link/MeasurementStore.h"
 #include "trend/ReadingLog.h"
 #include "trend/Recorder.h"
+#include "trend/TrendState.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@
 namespace {
 
 const QString kStation = QStringLiteral("bench");
+constexpr std::size_t kFullRing = trend::kRingSize;
 
 struct Setup {
     QTemporaryDir dir;
@@ -95,11 +97,11 @@ void CatchUpOfAFullRing(benchmark::State& state) {
         }
         state.SetIterationTime(static_cast<double>(clock.nsecsElapsed()) / 1e9);
         // Every snapshot reached a subscriber too.
-        mqtttest::waitUntil([&] { return snapshotCount(subscriber) >= 65500; }, 60000);
+        mqtttest::waitUntil([&] { return snapshotCount(subscriber) >= kFullRing; }, 60000);
         state.counters["delivered"] = static_cast<double>(snapshotCount(subscriber));
     }
     state.counters["snapshots_per_s"] =
-        benchmark::Counter(65500.0 * static_cast<double>(state.iterations()),
+        benchmark::Counter(static_cast<double>(kFullRing) * static_cast<double>(state.iterations()),
                            benchmark::Counter::kIsRate);
 }
 BENCHMARK(CatchUpOfAFullRing)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -132,7 +134,7 @@ void FollowingALiveStation(benchmark::State& state) {
             return;
         }
         // Caught up with the ring first; then only the live snapshots count.
-        mqtttest::waitUntil([&] { return snapshotCount(subscriber) >= 65500; }, 120000);
+        mqtttest::waitUntil([&] { return snapshotCount(subscriber) >= kFullRing; }, 120000);
         const qint64 pid = publisher.processId();
         const double cpuBefore = cpuSeconds(pid);
         const std::size_t before = snapshotCount(subscriber);

@@ -1,5 +1,7 @@
 #include "PublishTestSupport.h"
 
+#include "trend/TrendState.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -99,7 +101,7 @@ std::vector<int> snapshotRecords(const std::vector<mqtttest::Subscriber::Message
 std::vector<int> ringRun(int first, int count) {
     std::vector<int> records;
     for (int i = 0; i < count; ++i) {
-        records.push_back((first - 1 + i) % 65500 + 1);
+        records.push_back((first - 1 + i) % trend::kRingSize + 1);
     }
     return records;
 }

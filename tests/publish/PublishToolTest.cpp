@@ -6,6 +6,7 @@
 #include "link/MeasurementStore.h"
 #include "trend/ReadingLog.h"
 #include "trend/Recorder.h"
+#include "trend/TrendState.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -85,7 +86,7 @@ class PublishTool : public ::testing::Test {
     int runs = 0;
 };
 
-constexpr int kRingSize = 65500;
+using trend::kRingSize;
 
 /// Every record of the ring, one second apart from kStart, in one statement.
 QString fullRingSql() {

@@ -137,14 +137,6 @@ std::optional<Batch> LogFollower::readAfter(const RingPosition& after, std::int3
 }
 
 std::optional<std::pair<Batch, std::int32_t>> LogFollower::readOldest(int limit) {
-    const auto lastId = newest();
-    if (!lastId) {
-        return std::nullopt;
-    }
-    Batch batch;
-    if (*lastId == 0) {
-        return std::pair(batch, 0);
-    }
     // One statement sees the control row and the rows at one instant: the rows above the newest
     // are the previous lap, so they come first.
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
@@ -156,13 +148,22 @@ std::optional<std::pair<Batch, std::int32_t>> LogFollower::readOldest(int limit)
                         .arg(limit))) {
         return std::nullopt;
     }
-    std::int32_t newestRecord = *lastId;
+    Batch batch;
+    std::int32_t newestRecord = 0;
     while (query.next()) {
         batch.rows.push_back(rowOf(query));
         newestRecord = query.value(query.record().count() - 1).toInt();
     }
     query.finish();
-    return std::pair(batch, newestRecord);
+    if (!batch.rows.empty()) {
+        return std::pair(batch, newestRecord);
+    }
+    // No snapshot: an empty log, or a control row that cannot be read.
+    const auto lastId = newest();
+    if (!lastId) {
+        return std::nullopt;
+    }
+    return std::pair(batch, *lastId);
 }
 
 } // namespace publish

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "common/ReadingCatalogue.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <array>
 #include <cstdint>
-
-namespace common {
-struct Reading;
-}
 
 namespace publish {
 
@@ -18,7 +16,7 @@ struct SnapshotRow {
     std::int32_t record = 0;
     double date = 0;
     double time = 0;
-    std::array<float, 16> values{};
+    std::array<float, common::kReadingCount> values{};
 };
 
 /// The topics of one station.

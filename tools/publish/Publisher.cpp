@@ -27,6 +27,12 @@ const char* const kSystemCertificates = "/etc/ssl/certs";
 
 Publisher* self(void* object) { return static_cast<Publisher*>(object); }
 
+/// What a failed client call says; a failed system call by its own error.
+QString clientErrorText(int rc) {
+    return rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
+                                : QString::fromUtf8(mosquitto_strerror(rc));
+}
+
 QString momentOf(const RingPosition& position) {
     const QString text = localMomentText(position.date, position.time);
     return text.isEmpty() ? QStringLiteral("no valid moment") : text;
@@ -109,21 +115,20 @@ void Publisher::pollLog() {
     }
     m_logOpen = true;
     // A single run publishes what was recorded when it started.
-    if (!(m_options.once && m_newestKnown)) {
+    if (!(m_options.once && m_newest)) {
         if (const auto newest = m_log.newest()) {
-            m_newest = *newest;
-            m_newestKnown = true;
+            m_newest = newest;
         }
     }
-    fill();
+    fill(true);
 }
 
-void Publisher::fill() {
+void Publisher::fill(bool polled) {
     if (m_link != Link::Up || m_stopping) {
         return;
     }
     while (static_cast<int>(m_inFlight.size()) < kMaxInFlight) {
-        if (m_pending.empty() && !readMore()) {
+        if (m_pending.empty() && !readMore(polled)) {
             break;
         }
         const SnapshotRow row = m_pending.front();
@@ -144,12 +149,17 @@ void Publisher::fill() {
     checkOnceDone();
 }
 
-bool Publisher::readMore() {
-    if (!m_logOpen || !m_newestKnown) {
+bool Publisher::readMore(bool polled) {
+    if (!m_logOpen || !m_newest) {
+        return false;
+    }
+    // Caught up, nothing new shows before the next look at the control row; the socket's events
+    // in between need not read the log again.
+    if (caughtUp() && !(polled && m_read)) {
         return false;
     }
     if (m_read) {
-        const auto batch = m_log.readAfter(*m_read, m_newest, kReadBatch);
+        const auto batch = m_log.readAfter(*m_read, *m_newest, kReadBatch);
         if (!batch) {
             return false;
         }
@@ -199,7 +209,7 @@ bool Publisher::readMore() {
 }
 
 bool Publisher::caughtUp() const {
-    return m_newestKnown && (m_newest == 0 || (m_read && m_read->record == m_newest));
+    return m_newest && (*m_newest == 0 || (m_read && m_read->record == *m_newest));
 }
 
 void Publisher::checkOnceDone() {
@@ -277,8 +287,7 @@ void Publisher::connectBroker() {
     m_link = Link::Connecting;
     if (rc != MOSQ_ERR_SUCCESS) {
         // On loopback the handshake can fail inside the call already.
-        m_dropReason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                            : QString::fromUtf8(mosquitto_strerror(rc));
+        m_dropReason = clientErrorText(rc);
         dropConnection();
         return;
     }
@@ -419,8 +428,7 @@ void Publisher::onConnect(int rc) {
 
 void Publisher::onDisconnect(int rc) {
     if (m_dropReason.isEmpty()) {
-        m_dropReason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
-                                            : QString::fromUtf8(mosquitto_strerror(rc));
+        m_dropReason = clientErrorText(rc);
     }
     m_dropped = true;
 }

@@ -57,8 +57,10 @@ class Publisher : public QObject {
 
     void tick();
     void pollLog();
-    void fill();
-    bool readMore();
+    /// Publishes up to the window; right after a look at the control row (`polled`) the log is read
+    /// even when caught up, to check that the ring still holds the position.
+    void fill(bool polled = false);
+    bool readMore(bool polled);
     [[nodiscard]] bool caughtUp() const;
     void checkOnceDone();
 
@@ -107,8 +109,8 @@ class Publisher : public QObject {
     std::optional<RingPosition> m_read;
     std::deque<SnapshotRow> m_pending;
     std::deque<InFlight> m_inFlight;
-    std::int32_t m_newest = 0;
-    bool m_newestKnown = false;
+    /// last_id of the control row at the last look; empty before the first one that read it.
+    std::optional<std::int32_t> m_newest;
     bool m_logOpen = false;
     bool m_waitingForLog = false;
 
