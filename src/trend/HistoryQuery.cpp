@@ -29,7 +29,7 @@ std::optional<HistoryStatements> historyStatements(std::int32_t windowEnd,
                                                    std::int32_t windowLength) {
     const std::int64_t end = windowEnd;
     const std::int64_t length = windowLength;
-    const std::int64_t before = end >= length ? end - length : kRingSize - (length - end);
+    const std::int64_t before = ringWindowBefore(end, length);
     if (!fitsInt32(before) || !fitsInt32(before + 1) || !fitsInt32(end + 1)) {
         return std::nullopt;
     }
@@ -101,11 +101,11 @@ ReadOut loadHistory(ReadingLog& log, TrendBuffer& buffer, TrendView& view) {
 }
 
 bool ringHasWrapped(ReadingLog& log, std::int32_t newestRecord) {
-    if (newestRecord < 1 || newestRecord > kRingSize) {
+    if (!isRecordNumber(newestRecord)) {
         return false;
     }
     bool found = false;
-    log.select(selectSnapshotSql(newestRecord % kRingSize + 1),
+    log.select(selectSnapshotSql(ringSuccessor(newestRecord)),
                [&found](QSqlQuery& query) { found = query.next(); });
     return found;
 }

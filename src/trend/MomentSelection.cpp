@@ -11,9 +11,7 @@ namespace {
 
 /// Buffer index of the record in a window of this end and length (below 1: not in it).
 std::int64_t indexOf(std::int32_t windowEnd, std::int32_t length, std::int32_t record) {
-    const std::int64_t behind =
-        ((static_cast<std::int64_t>(windowEnd) - record) % kRingSize + kRingSize) % kRingSize;
-    return length - behind;
+    return static_cast<std::int64_t>(length) - ringDistance(record, windowEnd);
 }
 
 } // namespace

@@ -28,10 +28,8 @@ std::optional<std::int16_t> stepRecords(std::int16_t steps) {
 /// The end of the history window n records behind the newest, wrapped into the ring; exactly
 /// n behind leaves the end where it was.
 void moveWindowEnd(TrendView& view, std::int16_t n) {
-    if (view.newestRecord > n) {
-        view.windowEnd = view.newestRecord - n;
-    } else if (view.newestRecord < n) {
-        view.windowEnd = kRingSize - (n - view.newestRecord);
+    if (view.newestRecord != n) {
+        view.windowEnd = ringBack(view.newestRecord, n);
     }
 }
 
@@ -40,7 +38,7 @@ void moveWindowEnd(TrendView& view, std::int16_t n) {
 constexpr std::int32_t kOldestWindowBehind = (kRingSize - 1) - (kHistoryWindowLength - 1);
 
 bool wrappedRing(const TrendView& view) {
-    return view.ringWrapped && view.newestRecord >= 1 && view.newestRecord <= kRingSize;
+    return view.ringWrapped && isRecordNumber(view.newestRecord);
 }
 
 /// Puts the window end 60 × scrollSteps records behind the newest. On a wrapped ring the
@@ -55,7 +53,7 @@ bool placeWindowEnd(TrendView& view) {
     }
     const std::int32_t behind =
         std::min(kStepRecords * static_cast<std::int32_t>(view.scrollSteps), kOldestWindowBehind);
-    view.windowEnd = (view.newestRecord - 1 - behind + kRingSize) % kRingSize + 1;
+    view.windowEnd = ringBack(view.newestRecord, behind);
     return behind == kOldestWindowBehind;
 }
 

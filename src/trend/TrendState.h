@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/BoundedArray.h"
+#include "trend/Ring.h"
 
 #include <array>
 #include <cstdint>
@@ -8,7 +9,6 @@
 
 namespace trend {
 
-inline constexpr int kRingSize = 65500;
 inline constexpr int kLiveWindowLength = 241;
 inline constexpr int kHistoryWindowLength = 321;
 inline constexpr int kTrendChannels = 25;

@@ -1,7 +1,7 @@
 #include "LogFollower.h"
 
 #include "trend/ReadingLogFiles.h"
-#include "trend/TrendState.h"
+#include "trend/Ring.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -32,16 +32,10 @@ SnapshotRow rowOf(const QSqlQuery& query) {
     return row;
 }
 
-bool isRecord(std::int64_t number) { return number >= 1 && number <= trend::kRingSize; }
-
 } // namespace
 
-std::int32_t ringSuccessor(std::int32_t record) {
-    return record >= trend::kRingSize ? 1 : record + 1;
-}
-
 std::int32_t lappedCount(std::int32_t from, std::int32_t oldest) {
-    return ((oldest - from - 1) % trend::kRingSize + trend::kRingSize) % trend::kRingSize;
+    return trend::ringDistance(trend::ringSuccessor(from), oldest);
 }
 
 LogFollower::LogFollower(QString path) : m_path(std::move(path)), m_connection(kConnection) {}
@@ -90,19 +84,19 @@ std::optional<std::int32_t> LogFollower::newest() {
     }
     const std::int64_t lastId = query.value(0).toLongLong();
     query.finish();
-    return isRecord(lastId) ? static_cast<std::int32_t>(lastId) : 0;
+    return trend::isRecordNumber(lastId) ? static_cast<std::int32_t>(lastId) : 0;
 }
 
 std::optional<Batch> LogFollower::readAfter(const RingPosition& after, std::int32_t newest,
                                            int limit) {
     Batch batch;
-    if (!isRecord(after.record)) {
+    if (!trend::isRecordNumber(after.record)) {
         batch.positionIntact = false;
         return batch;
     }
-    const std::int32_t first = ringSuccessor(after.record);
+    const std::int32_t first = trend::ringSuccessor(after.record);
     std::int32_t last = after.record;
-    if (after.record != newest && isRecord(newest)) {
+    if (after.record != newest && trend::isRecordNumber(newest)) {
         last = std::min<std::int32_t>(first <= newest ? newest : trend::kRingSize,
                                       first + limit - 1);
     }

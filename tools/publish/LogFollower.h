@@ -30,9 +30,6 @@ struct Batch {
     bool positionIntact = true;
 };
 
-/// The record number after this one in the ring.
-std::int32_t ringSuccessor(std::int32_t record);
-
 /// Snapshots recorded after `from` that the ring no longer holds when `oldest` is its oldest.
 std::int32_t lappedCount(std::int32_t from, std::int32_t oldest);
 
