@@ -233,18 +233,26 @@ bool ReadingLog::writeSnapshot(const Snapshot& snapshot) {
     }
     begin.finish();
     if (!writeDataRow(snapshot) || !writeControlRow(snapshot)) {
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        rollBack();
         return false;
     }
     QSqlQuery commit(db);
     if (!commit.exec(QStringLiteral("COMMIT"))) {
         noteFault(commit.lastError());
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        rollBack();
         return false;
     }
     m_lastFault = LogFault::None;
     m_faultCause.clear();
     return true;
+}
+
+void ReadingLog::rollBack() {
+    // A fault may have closed the connection, which ended its transaction already; a statement
+    // sent to it would only earn a warning on standard error every second.
+    if (isOpen()) {
+        QSqlQuery(database()).exec(QStringLiteral("ROLLBACK"));
+    }
 }
 
 bool ReadingLog::writeDataRow(const Snapshot& snapshot) {

@@ -100,6 +100,7 @@ class ReadingLog {
     void noteFault(const QSqlError& error);
     /// A statement that failed without a fault of the file itself: a table missing or foreign.
     bool failStatement(const QString& cause);
+    void rollBack();
     /// Device and inode of the file at the path, or empty when there is none.
     [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity() const;
 

@@ -38,10 +38,28 @@ constexpr auto kTickBudget = std::chrono::milliseconds(50);
 // A closed log is tried again once a second; not picked up after this long, it never will be.
 constexpr auto kReopenGuard = std::chrono::seconds(3);
 constexpr auto kRealTimeStep = std::chrono::milliseconds(20);
+constexpr auto kReopenInterval = std::chrono::milliseconds(trend::ReadingLog::kReopenIntervalMs);
 constexpr int kHolderMs = 10000;
 constexpr qint64 kWalBound = 8 * 1024 * 1024;
 
 const QString kRecorderConnection = QString::fromLatin1(trend::mscom::kConnectionName);
+
+/// Qt's own warnings while it lives.
+class QtWarnings {
+  public:
+    QtWarnings() { m_previous = qInstallMessageHandler(&QtWarnings::keep); }
+    ~QtWarnings() { qInstallMessageHandler(m_previous); }
+    QtWarnings(const QtWarnings&) = delete;
+    QtWarnings& operator=(const QtWarnings&) = delete;
+    [[nodiscard]] static std::string text() { return s_kept.join(u'\n').toStdString(); }
+
+  private:
+    static void keep(QtMsgType, const QMessageLogContext&, const QString& message) {
+        s_kept << message;
+    }
+    static inline QStringList s_kept;
+    QtMessageHandler m_previous = nullptr;
+};
 
 bool waitForLine(QProcess& process, const QByteArray& line) {
     while (!process.canReadLine()) {
@@ -223,6 +241,40 @@ TEST_F(RecorderFault, AReadOnlyLogLosesSnapshotsButNoStoredRowAndRecordingGoesOn
     EXPECT_EQ(lastId(), 6) << "the numbering has a gap";
     runSeconds(3);
     ASSERT_NO_FATAL_FAILURE(expectSoundLog(9));
+}
+
+TEST_F(RecorderFault, AFaultThatClosesTheLogMidSnapshotPutsOnlyTheStopAndRecoveryOnStandardError) {
+    ASSERT_TRUE(m_data.createReadingLog());
+    QStringList told;
+    startRecorder();
+    m_recorder->setReport([&told](const QString& line) { told << line; });
+    runSeconds(2);
+    {
+        // A log that cannot be written closes its connection inside the snapshot's transaction,
+        // as a read-only file does for a user who may not write it.
+        LogInspection log(path());
+        ASSERT_TRUE(LogInspection::exec(QStringLiteral(
+            "CREATE TRIGGER refuse BEFORE INSERT ON pv_data BEGIN SELECT RAISE(ABORT, "
+            "'refused'); END")));
+    }
+    const QtWarnings warnings;
+    // Long enough in real time for the closed log to be opened and fail again twice.
+    const auto until = SteadyClock::now() + 2 * kReopenInterval + kRealTimeStep;
+    while (SteadyClock::now() < until) {
+        runSeconds(1);
+        std::this_thread::sleep_for(kRealTimeStep);
+    }
+    EXPECT_EQ(QtWarnings::text(), "");
+    ASSERT_EQ(told.size(), 1) << qPrintable(told.join(u'\n'));
+    EXPECT_TRUE(told.constLast().contains(QStringLiteral("stopped: refused")));
+    {
+        LogInspection log(path());
+        ASSERT_TRUE(LogInspection::exec(QStringLiteral("DROP TRIGGER refuse")));
+    }
+    ASSERT_TRUE(runUntilStored(3));
+    EXPECT_EQ(QtWarnings::text(), "");
+    ASSERT_EQ(told.size(), 2) << qPrintable(told.join(u'\n'));
+    EXPECT_TRUE(told.constLast().contains(QStringLiteral("works again")));
 }
 
 TEST_F(RecorderFault, AControlTableWithoutItsRowStillGetsNumberedSnapshots) {
