@@ -1,6 +1,5 @@
 #include "config/ParameterMap.h"
 #include "common/TickGuard.h"
-#include "config/ConfigLayout.h"
 
 #include <gtest/gtest.h>
 
@@ -280,49 +279,6 @@ TEST(EntryValue, OfAListIsTheNumberLeadingItsTextWithoutARangeCheck) {
                              {8, "-3", -3},         {17, "", 0},
                              {16, "1e10", kRefused}};
     expectEntries(rows);
-}
-
-TEST(ReadBlocks, StartAtRegistersOneNineSeventeenAndTwentyFive) {
-    EXPECT_EQ(config::kBlockCount * config::kBlockLength, 32);
-    EXPECT_EQ(config::firstRegisterOfBlock(0), 1);
-    EXPECT_EQ(config::firstRegisterOfBlock(1), 9);
-    EXPECT_EQ(config::firstRegisterOfBlock(2), 17);
-    EXPECT_EQ(config::firstRegisterOfBlock(3), 25);
-}
-
-TEST(ConfigLayout, KeepsTheCellsOfEveryPageApartAndOnThePage) {
-    const QRect page = config::pageContent();
-    for (int p = 0; p < config::kPageCount; ++p) {
-        std::vector<QRect> cells;
-        for (const Parameter& row : kParameters) {
-            if (static_cast<int>(row.page) != p) {
-                continue;
-            }
-            const config::RowCells c = config::rowCells(row.column, row.row);
-            for (const QRect& cell : {c.caption, c.field, c.entry, c.button}) {
-                EXPECT_TRUE(page.contains(cell)) << row.index;
-                cells.push_back(cell);
-            }
-            EXPECT_LT(c.caption.right(), c.field.left());
-            EXPECT_LT(c.field.right(), c.entry.left());
-            EXPECT_LT(c.entry.right(), c.button.left());
-        }
-        for (std::size_t a = 0; a < cells.size(); ++a) {
-            for (std::size_t b = a + 1; b < cells.size(); ++b) {
-                EXPECT_FALSE(cells[a].intersects(cells[b]))
-                    << "page " << p << " cells " << a << " and " << b;
-            }
-        }
-    }
-}
-
-TEST(ConfigLayout, PutsTheReturnButtonBelowTheTabBoxInsideTheWindow) {
-    const QRect window(0, 0, config::windowWidth(), config::windowHeight());
-    EXPECT_TRUE(window.contains(config::tabBox()));
-    EXPECT_TRUE(window.contains(config::returnButton()));
-    EXPECT_GT(config::returnButton().top(), config::tabBox().bottom());
-    EXPECT_GE(config::tabBox().width(), config::pageContent().width());
-    EXPECT_GE(config::tabBox().height(), config::pageContent().height());
 }
 
 TEST(TickGuard, SkipsATickStartedWhileOneIsRunning) {
