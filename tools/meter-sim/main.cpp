@@ -1,6 +1,6 @@
 // vx310-meter-sim: a Modbus RTU slave on a pseudo-terminal that behaves like the meter.
 
-#include "Crc16.h"
+#include "Frame.h"
 #include "DelayPattern.h"
 #include "MeterSlave.h"
 #include "PortPath.h"
