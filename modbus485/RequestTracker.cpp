@@ -127,9 +127,8 @@ bool RequestTracker::mayAsk(Clock::time_point now) const {
 }
 
 bool RequestTracker::conflicts(const Shape& answer) const {
-    return std::any_of(m_unsettled.begin(), m_unsettled.end(), [&](const Request& r) {
-        return r.unknownPast || r.answer == answer;
-    });
+    return std::any_of(m_unsettled.begin(), m_unsettled.end(),
+                       [&](const Request& r) { return r.unknownPast || r.answer == answer; });
 }
 
 /// The shortest sync whose answer settles every request that could answer in place of one of
@@ -148,9 +147,8 @@ std::optional<Sync> RequestTracker::syncFor(const Shape& answer) const {
         const auto end = m_unsettled.begin() + static_cast<std::ptrdiff_t>(until);
         for (const Sync sync : kSyncs) {
             const Shape s = syncShape(answer.slave, sync);
-            if (std::none_of(m_unsettled.begin(), end, [&](const Request& r) {
-                    return !r.unknownPast && r.answer == s;
-                })) {
+            if (std::none_of(m_unsettled.begin(), end,
+                             [&](const Request& r) { return !r.unknownPast && r.answer == s; })) {
                 return sync;
             }
         }

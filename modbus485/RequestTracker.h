@@ -37,12 +37,12 @@ struct Sync {
 
 // Shortest first.
 constexpr std::array<Sync, 22> kSyncs = {
-    {{kReadHolding, 2},  {kReadInput, 2},  {kReadHolding, 3},  {kReadInput, 3},
-     {kReadHolding, 4},  {kReadInput, 4},  {kReadHolding, 5},  {kReadInput, 5},
-     {kReadHolding, 6},  {kReadInput, 6},  {kReadHolding, 7},  {kReadInput, 7},
-     {kReadInput, 8},    {kReadHolding, 9}, {kReadInput, 9},   {kReadHolding, 10},
-     {kReadInput, 10},   {kReadHolding, 11}, {kReadInput, 11}, {kReadHolding, 12},
-     {kReadInput, 12},   {kReadHolding, 13}}};
+    {{kReadHolding, 2}, {kReadInput, 2},    {kReadHolding, 3}, {kReadInput, 3},
+     {kReadHolding, 4}, {kReadInput, 4},    {kReadHolding, 5}, {kReadInput, 5},
+     {kReadHolding, 6}, {kReadInput, 6},    {kReadHolding, 7}, {kReadInput, 7},
+     {kReadInput, 8},   {kReadHolding, 9},  {kReadInput, 9},   {kReadHolding, 10},
+     {kReadInput, 10},  {kReadHolding, 11}, {kReadInput, 11},  {kReadHolding, 12},
+     {kReadInput, 12},  {kReadHolding, 13}}};
 
 /// The shape of sync's answer from slave.
 constexpr Shape syncShape(std::uint8_t slave, Sync sync) {

@@ -87,7 +87,8 @@ std::optional<Bytes> exchange(Link& link, const RequestFrame& request, const Sha
     const uint8_t slave = request[0];
     int budget = tracker.timeoutMs() + wireMs(link, kRequestBytes + answerBytes);
     if (tracker.conflicts(answer)) {
-        budget += wireMs(link, kRequestBytes + kReadFraming + 2 * std::size_t{kSyncs.front().count});
+        const std::size_t syncAnswer = kReadFraming + 2 * std::size_t{kSyncs.front().count};
+        budget += wireMs(link, kRequestBytes + syncAnswer);
     }
     const auto deadline = start + std::chrono::milliseconds(budget);
     tracker.startCall();
@@ -274,8 +275,8 @@ int32_t Set_4X_D1(int32_t port, int32_t address, int32_t holdingRegister, int32_
     const auto slave = static_cast<uint8_t>(address);
     const int low = static_cast<int>(static_cast<uint32_t>(value) & 0xFFFFu);
     const auto request = requestFrame(slave, kWriteRegister, holdingRegister - 1, low);
-    const uint32_t echo = (static_cast<uint32_t>(holdingRegister - 1) << 16) |
-                          static_cast<uint32_t>(low);
+    const uint32_t echo =
+        (static_cast<uint32_t>(holdingRegister - 1) << 16) | static_cast<uint32_t>(low);
     return exchange(*link, request, Shape{slave, kWriteRegister, echo}, kRequestBytes)
                ? 0
                : kWriteFailed;
