@@ -33,6 +33,9 @@ struct Link {
 std::mutex g_mutex;
 std::map<int32_t, Link> g_links;
 
+/// The kind of line port N talks over: the one place another kind would be chosen.
+std::unique_ptr<Transport> transportFor(int32_t port) { return std::make_unique<SerialPort>(port); }
+
 bool isOpen(const Link& link) { return link.transport && link.transport->isOpen(); }
 
 void closeLine(Link& link) {
@@ -195,9 +198,8 @@ int32_t OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) 
     // afresh.
     Link& link = g_links[port];
     closeLine(link);
-    if (!link.transport) {
-        link.transport = std::make_unique<SerialPort>(port);
-    }
+    // Chosen at every open, as what the port names may have changed since the last.
+    link.transport = transportFor(port);
     if (!link.transport->open(LineSettings{kBauds[baudChoice], kParities[parityChoice]})) {
         return -1;
     }
