@@ -181,7 +181,7 @@ TEST(LiveExtension, RenewsTheBufferTwentyPointsPerZoomLevelPastTheLiveWindow) {
         int grown = 0;
         NavigationRequests requests;
         do {
-            requests = trend::extendLive(view, buffer, [] { return trend::NewestRecord{1234}; });
+            requests = trend::extendLive(view, buffer, {}, [] { return trend::NewestRecord{1234}; });
             ++grown;
         } while (!requests.reload && grown < 100);
         EXPECT_EQ(grown, 20 * level) << "level " << level;
@@ -201,12 +201,12 @@ TEST(LiveExtension, AZoomThatMovedTheRenewalPointBehindTheEndRenewsAtOnce) {
     view.viewEnd = 241 + 70;
     view.zoomLevel = 1;
     const NavigationRequests requests =
-        trend::extendLive(view, buffer, [] { return trend::NewestRecord{1071}; });
+        trend::extendLive(view, buffer, {}, [] { return trend::NewestRecord{1071}; });
     EXPECT_TRUE(requests.reload);
     EXPECT_EQ(view.viewEnd, 241);
 
     view.viewEnd = 250;
-    EXPECT_FALSE(trend::extendLive(view, buffer, {}).reload) << "below the renewal point";
+    EXPECT_FALSE(trend::extendLive(view, buffer, {}, {}).reload) << "below the renewal point";
     EXPECT_EQ(view.viewEnd, 251);
 }
 
