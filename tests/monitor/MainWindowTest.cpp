@@ -4,6 +4,7 @@
 #include "link/Met1.h"
 #include "monitor/ssqx.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -132,6 +133,29 @@ TEST_F(MainWindowTest, ReadingsShowInFixedAndGeneralForms) {
     // A reading that is not a number shows nothing, not the last value that was one.
     EXPECT_EQ(text(10), QString());
     EXPECT_EQ(text(14), QString());
+}
+
+TEST_F(MainWindowTest, AReadingThatIsNoNumberIsNamedEmptyNeverByItsFramesTitle) {
+    load();
+    const auto name = [&](int index) {
+        return QAccessible::queryAccessibleInterface(window->D_3W.value(index, nullptr))
+            ->text(QAccessible::Name)
+            .toStdString();
+    };
+    auto& live = state.store.LiveVal;
+    for (int i = 0; i < 16; ++i) {
+        live.set(i, std::numeric_limits<float>::quiet_NaN());
+    }
+    window->Timer1_Timer();
+    for (int i = 0; i < 16; ++i) {
+        ASSERT_EQ(text(i), QString()) << i;
+        EXPECT_EQ(name(i), "") << i;
+    }
+    window->D_3W.value(0, nullptr)->setText(QStringLiteral("220.1"));
+    EXPECT_EQ(name(0), "220.1");
+    live.set(15, 0.00001F);
+    window->Timer1_Timer();
+    EXPECT_EQ(name(15), "1E-05");
 }
 
 TEST_F(MainWindowTest, AlarmLabelsFollowTheRelays) {
