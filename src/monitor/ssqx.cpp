@@ -100,9 +100,9 @@ void ssqx::buildReadingsBand() {
 void ssqx::buildAxisColumn() {
     Frame2_0 = makeFrame(this, "Frame2_0", QString(), axisColumn());
     for (int i = 0; i < 6; ++i) {
-        auto* label = makeLabel(Frame2_0, QStringLiteral("Label5_%1").arg(i),
-                                QString::number((i + 1) * 100), axisLabel(i),
-                                Qt::AlignRight | Qt::AlignVCenter);
+        auto* label =
+            makeLabel(Frame2_0, QStringLiteral("Label5_%1").arg(i), QString::number((i + 1) * 100),
+                      axisLabel(i), Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(label, qRgb(255, 0, 0));
         label->installEventFilter(this);
         Label5.set(i, label);
@@ -377,9 +377,7 @@ void ssqx::Command3_Click() { applyNavigation(trend::zoomIn(m_view)); }
 
 void ssqx::Command4_Click() { applyNavigation(trend::zoomOut(m_view)); }
 
-void ssqx::Command5_Click() {
-    applyNavigation(trend::switchRuler(m_view, m_readNewest));
-}
+void ssqx::Command5_Click() { applyNavigation(trend::switchRuler(m_view, m_readNewest)); }
 
 void ssqx::Command6_Click() {
     if (m_selection != nullptr) {

@@ -1,9 +1,11 @@
 #include "trend/TrendNavigation.h"
 #include "common/DayNumber.h"
+#include "trend/MomentSelection.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 using trend::NavigationRequests;
 using trend::TrendView;
@@ -181,7 +183,8 @@ TEST(LiveExtension, RenewsTheBufferTwentyPointsPerZoomLevelPastTheLiveWindow) {
         int grown = 0;
         NavigationRequests requests;
         do {
-            requests = trend::extendLive(view, buffer, {}, [] { return trend::NewestRecord{1234}; });
+            requests =
+                trend::extendLive(view, buffer, {}, [] { return trend::NewestRecord{1234}; });
             ++grown;
         } while (!requests.reload && grown < 100);
         EXPECT_EQ(grown, 20 * level) << "level " << level;
@@ -208,6 +211,98 @@ TEST(LiveExtension, AZoomThatMovedTheRenewalPointBehindTheEndRenewsAtOnce) {
     view.viewEnd = 250;
     EXPECT_FALSE(trend::extendLive(view, buffer, {}, {}).reload) << "below the renewal point";
     EXPECT_EQ(view.viewEnd, 251);
+}
+
+TEST(LiveExtension, SetsTheNewPointAtTheLiveEndWithItsMomentAfterAnyRenewal) {
+    trend::TrendBuffer buffer;
+    TrendView view = liveAt(1000);
+    trend::LivePoint point{{}, QDateTime(QDate(2026, 12, 9), QTime(6, 30, 15))};
+    point.values[0] = 381.5F;
+    point.values[10] = 50.02F;
+    const NavigationRequests requests = trend::extendLive(view, buffer, point, {});
+    ASSERT_TRUE(requests.livePoint);
+    EXPECT_TRUE(requests.redraw);
+    EXPECT_FALSE(requests.reload);
+    buffer.setValue(1, 242, 7.0F);
+    trend::setLivePoint(view, buffer, *requests.livePoint);
+    EXPECT_EQ(buffer.value(0, 242), 381.5F);
+    EXPECT_EQ(buffer.value(10, 242), 50.02F);
+    EXPECT_EQ(buffer.value(1, 242), 7.0F) << "an absent value leaves the point as it was";
+    EXPECT_EQ(buffer.trendDate.value(242), common::dateSerial(QDate(2026, 12, 9)));
+    EXPECT_EQ(buffer.trendTime.value(242), common::timeSerial(QTime(6, 30, 15)));
+}
+
+TEST(ViewAtLoad, StartsLiveOnTheNewestRecordAtTheClosestZoomWithTheRulerOffAndNoGaps) {
+    trend::TrendBuffer buffer;
+    for (int i = 0; i <= 322; ++i) {
+        buffer.gapMark.set(i, 7);
+    }
+    // Whatever the view held before, the load starts it afresh.
+    TrendView view = liveAt(1000);
+    view.zoomLevel = 3;
+    view.scrollSteps = 5;
+    view.atOldest = true;
+    view.rulerOn = true;
+    view.windowLength = 321;
+    view.viewEnd = 321;
+    const NavigationRequests load = trend::viewAtLoad(view, buffer, [] {
+        return trend::NewestRecord{1234, true};
+    });
+    EXPECT_EQ(view.zoomLevel, 1);
+    EXPECT_EQ(view.scrollSteps, 0);
+    EXPECT_FALSE(view.atOldest);
+    EXPECT_FALSE(view.rulerOn);
+    EXPECT_EQ(view.newestRecord, 1234);
+    EXPECT_TRUE(view.ringWrapped);
+    EXPECT_EQ(view.windowEnd, 1234);
+    EXPECT_EQ(view.windowLength, 241);
+    EXPECT_EQ(view.viewEnd, 241);
+    // Only "F2 放大" and "F6 左移" are disabled; the slider rests at 0, disabled, out of the tab
+    // order, under the ruler-off line; the live window is loaded, drawn and kept live.
+    EXPECT_EQ(load.zoomInEnabled, false);
+    EXPECT_EQ(load.stepForwardEnabled, false);
+    EXPECT_FALSE(load.zoomOutEnabled);
+    EXPECT_FALSE(load.stepBackEnabled);
+    EXPECT_EQ(load.sliderEnabled, false);
+    EXPECT_EQ(load.sliderValue, 0);
+    EXPECT_TRUE(load.sliderOutOfTabOrder);
+    EXPECT_EQ(load.rulerLine, trend::rulerLineOff());
+    EXPECT_FALSE(load.focus);
+    EXPECT_TRUE(load.reload && load.redraw);
+    EXPECT_FALSE(load.reloadLength);
+    EXPECT_EQ(load.displayRunning, true);
+    for (const int i : {0, 1, 321, 322}) {
+        EXPECT_EQ(buffer.gapMark.value(i), i >= 1 && i <= 321 ? 0 : 7) << i;
+    }
+}
+
+TEST(ViewAtLoad, WithoutANewestRecordStartsOnTheOneItHad) {
+    trend::TrendBuffer buffer;
+    TrendView view;
+    trend::viewAtLoad(view, buffer, [] { return std::optional<trend::NewestRecord>(); });
+    EXPECT_EQ(view.newestRecord, 0);
+    EXPECT_EQ(view.windowEnd, 0);
+}
+
+TEST(Jump, LoadsItsOwnLengthOnceAndTheViewKeepsItsLength) {
+    TrendView view = liveAt(5000);
+    view.windowLength = 321;
+    trend::Jump jump;
+    jump.loadLength = 241;
+    jump.requests.stepBackEnabled = true;
+    const NavigationRequests requests = trend::jumpRequests(jump);
+    EXPECT_EQ(requests.stepBackEnabled, true);
+    std::vector<std::int32_t> loads;
+    const auto load = [&] { loads.push_back(view.windowLength); };
+    trend::reloadWindow(view, requests, load);
+    EXPECT_EQ(loads, std::vector<std::int32_t>{241});
+    EXPECT_EQ(view.windowLength, 321);
+    // No reload asked: nothing loads; a reload without a length loads the view's own.
+    trend::reloadWindow(view, NavigationRequests{}, load);
+    NavigationRequests own;
+    own.reload = true;
+    trend::reloadWindow(view, own, load);
+    EXPECT_EQ(loads, (std::vector<std::int32_t>{241, 321}));
 }
 
 TEST(Zoom, EnablesEachWayOnlyWhereTheLevelsAllowAndMatchesTheSliderSteps) {
@@ -247,6 +342,37 @@ TEST(Ruler, ItsEndsStepBackAndForwardOnlyWhereTheyMay) {
         trend::stepForward(view, [] { return trend::NewestRecord{1000}; });
     EXPECT_EQ(requests.displayRunning, true);
     EXPECT_EQ(view.windowLength, 241);
+}
+
+TEST(Ruler, OnStopsTheDisplayInPlaceAndOffReturnsToTheNewestLiveWindow) {
+    TrendView view = liveAt(1000);
+    trend::stepBack(view);
+    const NavigationRequests on = trend::switchRuler(view, [] { return trend::NewestRecord{2}; });
+    EXPECT_TRUE(view.rulerOn);
+    EXPECT_EQ(view.windowEnd, 940) << "the ruler reads the window the chart shows";
+    EXPECT_EQ(on.sliderValue, 0);
+    EXPECT_EQ(on.sliderEnabled, true);
+    EXPECT_EQ(on.focus, trend::RulerFocus::Slider);
+    EXPECT_EQ(on.displayRunning, false);
+    EXPECT_EQ(on.rulerCaption, QStringLiteral("F4 复原"));
+    EXPECT_FALSE(on.reload || on.redraw || on.sliderOutOfTabOrder);
+
+    const NavigationRequests off =
+        trend::switchRuler(view, [] { return trend::NewestRecord{1100}; });
+    EXPECT_FALSE(view.rulerOn);
+    EXPECT_EQ(off.sliderValue, 0);
+    EXPECT_TRUE(off.sliderOutOfTabOrder);
+    EXPECT_EQ(off.sliderEnabled, false);
+    EXPECT_EQ(off.focus, trend::RulerFocus::RulerButton);
+    EXPECT_EQ(off.rulerCaption, QStringLiteral("F4 标尺"));
+    EXPECT_EQ(off.displayRunning, true);
+    EXPECT_TRUE(off.reload && off.redraw);
+    EXPECT_EQ(view.windowEnd, 1100);
+    EXPECT_EQ(view.windowLength, 241);
+    EXPECT_EQ(view.viewEnd, 241);
+    // The steps stay as they were, and so do the step buttons.
+    EXPECT_EQ(view.scrollSteps, 1);
+    EXPECT_FALSE(off.stepForwardEnabled || off.stepBackEnabled);
 }
 
 TEST(Ruler, PicksThePointNearestToItRoundingHalvesToEven) {
@@ -304,13 +430,23 @@ TEST(Ruler, ReadsThePointInTheGeneralForms) {
 }
 
 TEST(Ruler, ItsLineLooksAsItIsSwitchedAndMoved) {
-    EXPECT_EQ(trend::rulerLineOn().line, QLineF(1, 0, 1, 330));
-    EXPECT_EQ(trend::rulerLineOn().colour, common::rgb(255, 255, 0));
-    EXPECT_EQ(trend::rulerLineAt(4500).line, QLineF(4500, 0, 4500, 7500));
-    EXPECT_EQ(trend::rulerLineAt(4500).colour, common::rgb(192, 0, 192));
-    EXPECT_EQ(trend::rulerLineOff().line, QLineF(0, 0, 0, 330));
-    EXPECT_EQ(trend::rulerLineOff().colour, common::rgb(0, 255, 0));
-    EXPECT_EQ(trend::rulerLineOff().width, 2);
+    TrendView view = liveAt(1000);
+    const auto on = trend::switchRuler(view, {}).rulerLine;
+    const auto off = trend::switchRuler(view, {}).rulerLine;
+    struct Row {
+        const char* state;
+        std::optional<trend::ChartLine> line;
+        QLineF at;
+        common::Rgb colour;
+    };
+    const Row rows[] = {
+        {"on", on, QLineF(1, 0, 1, 330), common::rgb(255, 255, 0)},
+        {"moved", trend::rulerLineAt(4500), QLineF(4500, 0, 4500, 7500), common::rgb(192, 0, 192)},
+        {"off", off, QLineF(0, 0, 0, 330), common::rgb(0, 255, 0)}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.line, (trend::ChartLine{row.at, row.colour, 2, trend::LineStyle::Solid}))
+            << row.state;
+    }
 }
 
 } // namespace
