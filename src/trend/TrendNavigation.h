@@ -24,6 +24,8 @@ inline constexpr int kRulerRightEnd = 12001;
 struct LivePoint {
     std::array<std::optional<float>, kDrawnChannels> values;
     QDateTime at;
+
+    bool operator==(const LivePoint&) const = default;
 };
 
 /// Who takes the keyboard focus after the ruler is switched.
@@ -61,6 +63,8 @@ struct NavigationRequests {
     bool redraw = false;
     /// Start (true) or stop (false) the live display timer, after the redraw.
     std::optional<bool> displayRunning;
+
+    bool operator==(const NavigationRequests&) const = default;
 };
 
 /// last_id of the control row, and whether the ring has been written all round.

@@ -245,32 +245,33 @@ TEST(ViewAtLoad, StartsLiveOnTheNewestRecordAtTheClosestZoomWithTheRulerOffAndNo
     view.rulerOn = true;
     view.windowLength = 321;
     view.viewEnd = 321;
+    TrendView expected = view;
+    expected.zoomLevel = 1;
+    expected.scrollSteps = 0;
+    expected.atOldest = false;
+    expected.rulerOn = false;
+    expected.newestRecord = 1234;
+    expected.ringWrapped = true;
+    expected.windowEnd = 1234;
+    expected.windowLength = 241;
+    expected.viewEnd = 241;
     const NavigationRequests load = trend::viewAtLoad(view, buffer, [] {
         return trend::NewestRecord{1234, true};
     });
-    EXPECT_EQ(view.zoomLevel, 1);
-    EXPECT_EQ(view.scrollSteps, 0);
-    EXPECT_FALSE(view.atOldest);
-    EXPECT_FALSE(view.rulerOn);
-    EXPECT_EQ(view.newestRecord, 1234);
-    EXPECT_TRUE(view.ringWrapped);
-    EXPECT_EQ(view.windowEnd, 1234);
-    EXPECT_EQ(view.windowLength, 241);
-    EXPECT_EQ(view.viewEnd, 241);
-    // Only "F2 放大" and "F6 左移" are disabled; the slider rests at 0, disabled, out of the tab
-    // order, under the ruler-off line; the live window is loaded, drawn and kept live.
-    EXPECT_EQ(load.zoomInEnabled, false);
-    EXPECT_EQ(load.stepForwardEnabled, false);
-    EXPECT_FALSE(load.zoomOutEnabled);
-    EXPECT_FALSE(load.stepBackEnabled);
-    EXPECT_EQ(load.sliderEnabled, false);
-    EXPECT_EQ(load.sliderValue, 0);
-    EXPECT_TRUE(load.sliderOutOfTabOrder);
-    EXPECT_EQ(load.rulerLine, trend::rulerLineOff());
-    EXPECT_FALSE(load.focus);
-    EXPECT_TRUE(load.reload && load.redraw);
-    EXPECT_FALSE(load.reloadLength);
-    EXPECT_EQ(load.displayRunning, true);
+    EXPECT_TRUE(view == expected);
+    // Only "F2 放大" and "F6 左移" are disabled; the slider rests at 0, disabled and out of the
+    // tab order, under the ruler-off line; the live window is loaded, drawn and kept live.
+    NavigationRequests askedLoad;
+    askedLoad.sliderValue = 0;
+    askedLoad.sliderOutOfTabOrder = true;
+    askedLoad.rulerLine = trend::rulerLineOff();
+    askedLoad.sliderEnabled = false;
+    askedLoad.zoomInEnabled = false;
+    askedLoad.stepForwardEnabled = false;
+    askedLoad.reload = true;
+    askedLoad.redraw = true;
+    askedLoad.displayRunning = true;
+    EXPECT_TRUE(load == askedLoad);
     for (const int i : {0, 1, 321, 322}) {
         EXPECT_EQ(buffer.gapMark.value(i), i >= 1 && i <= 321 ? 0 : 7) << i;
     }
@@ -347,32 +348,40 @@ TEST(Ruler, ItsEndsStepBackAndForwardOnlyWhereTheyMay) {
 TEST(Ruler, OnStopsTheDisplayInPlaceAndOffReturnsToTheNewestLiveWindow) {
     TrendView view = liveAt(1000);
     trend::stepBack(view);
+    TrendView expected = view;
     const NavigationRequests on = trend::switchRuler(view, [] { return trend::NewestRecord{2}; });
-    EXPECT_TRUE(view.rulerOn);
-    EXPECT_EQ(view.windowEnd, 940) << "the ruler reads the window the chart shows";
-    EXPECT_EQ(on.sliderValue, 0);
-    EXPECT_EQ(on.sliderEnabled, true);
-    EXPECT_EQ(on.focus, trend::RulerFocus::Slider);
-    EXPECT_EQ(on.displayRunning, false);
-    EXPECT_EQ(on.rulerCaption, QStringLiteral("F4 复原"));
-    EXPECT_FALSE(on.reload || on.redraw || on.sliderOutOfTabOrder);
+    // The ruler reads the window the chart shows.
+    expected.rulerOn = true;
+    EXPECT_TRUE(view == expected);
+    NavigationRequests askedOn;
+    askedOn.sliderValue = 0;
+    askedOn.rulerLine = trend::rulerLineOn();
+    askedOn.sliderEnabled = true;
+    askedOn.focus = trend::RulerFocus::Slider;
+    askedOn.rulerCaption = QStringLiteral("F4 复原");
+    askedOn.displayRunning = false;
+    EXPECT_TRUE(on == askedOn);
 
     const NavigationRequests off =
         trend::switchRuler(view, [] { return trend::NewestRecord{1100}; });
-    EXPECT_FALSE(view.rulerOn);
-    EXPECT_EQ(off.sliderValue, 0);
-    EXPECT_TRUE(off.sliderOutOfTabOrder);
-    EXPECT_EQ(off.sliderEnabled, false);
-    EXPECT_EQ(off.focus, trend::RulerFocus::RulerButton);
-    EXPECT_EQ(off.rulerCaption, QStringLiteral("F4 标尺"));
-    EXPECT_EQ(off.displayRunning, true);
-    EXPECT_TRUE(off.reload && off.redraw);
-    EXPECT_EQ(view.windowEnd, 1100);
-    EXPECT_EQ(view.windowLength, 241);
-    EXPECT_EQ(view.viewEnd, 241);
-    // The steps stay as they were, and so do the step buttons.
-    EXPECT_EQ(view.scrollSteps, 1);
-    EXPECT_FALSE(off.stepForwardEnabled || off.stepBackEnabled);
+    // Live again on the newest record; the steps and the step buttons stay as they were.
+    expected.rulerOn = false;
+    expected.newestRecord = 1100;
+    expected.windowEnd = 1100;
+    expected.windowLength = 241;
+    expected.viewEnd = 241;
+    EXPECT_TRUE(view == expected);
+    NavigationRequests askedOff;
+    askedOff.sliderValue = 0;
+    askedOff.sliderOutOfTabOrder = true;
+    askedOff.rulerLine = trend::rulerLineOff();
+    askedOff.sliderEnabled = false;
+    askedOff.focus = trend::RulerFocus::RulerButton;
+    askedOff.rulerCaption = QStringLiteral("F4 标尺");
+    askedOff.reload = true;
+    askedOff.redraw = true;
+    askedOff.displayRunning = true;
+    EXPECT_TRUE(off == askedOff);
 }
 
 TEST(Ruler, PicksThePointNearestToItRoundingHalvesToEven) {
