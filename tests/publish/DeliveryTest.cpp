@@ -126,9 +126,14 @@ TEST(Delivery, AtMostTheWindowIsInFlightAndCaughtUpMeansTakenUpToTheNewest) {
         std::optional<std::int32_t> newest;
         bool caughtUp;
     } cases[] = {
-        {std::nullopt, std::nullopt, false}, {std::nullopt, 0, true}, {std::nullopt, 5, false},
-        {5, std::nullopt, false},             {5, 5, true},            {5, 6, false},
-        {65500, 1, false},                    {65500, 65500, true},
+        {std::nullopt, std::nullopt, false},
+        {std::nullopt, 0, true},
+        {std::nullopt, 5, false},
+        {5, std::nullopt, false},
+        {5, 5, true},
+        {5, 6, false},
+        {65500, 1, false},
+        {65500, 65500, true},
     };
     for (const auto& c : cases) {
         Delivery taken;
