@@ -5,6 +5,8 @@
 #include "common/ReadingCatalogue.h"
 #include "common/ToolArguments.h"
 
+#include <algorithm>
+
 namespace publish {
 
 namespace {
