@@ -5,25 +5,20 @@
 #include "common/Twips.h"
 #include "config/CONFIG1.h"
 #include "link/LinkPanel.h"
-#include "link/Met1.h"
-#include "monitor/LiveDisplay.h"
-#include "monitor/PrintRoutine.h"
-#include "monitor/SelectionWindow.h"
+#include "monitor/Controls.h"
+#include "monitor/MainLayout.h"
+#include "monitor/SpanExport.h"
 #include "trend/HistoryQuery.h"
 #include "trend/MomentSelection.h"
-#include "trend/SnapshotExport.h"
-#include "trend/TrendChart.h"
 #include "trend/TrendSurface.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 
@@ -32,59 +27,12 @@
 
 namespace monitor {
 
-using common::px;
-using common::twipsRect;
-
 namespace {
-constexpr int kClientWidth = 15360;
-constexpr int kClientHeight = 11520;
 constexpr int kDisplayIntervalMs = 200;
 constexpr int kRedrawIntervalMs = 1000;
 constexpr int kClockIntervalMs = 1000;
 constexpr int kPrintIntervalMs = 1000;
-constexpr int kChartLeft = 1620;
-constexpr int kChartTop = 2310;
-constexpr int kTimeCaptionStep = 1500;
 constexpr int kFirstRulerStep = 150;
-
-void setBackground(QWidget* widget, QRgb colour) {
-    // The display tick sets these five times a second; an unchanged colour needs no repaint.
-    if (widget == nullptr || (widget->autoFillBackground() &&
-                              widget->palette().color(QPalette::Window).rgb() == colour)) {
-        return;
-    }
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, QColor::fromRgb(colour));
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-void setTextColour(QWidget* widget, QRgb colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, QColor::fromRgb(colour));
-    widget->setPalette(palette);
-}
-
-QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, QRect where) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(name);
-    label->setGeometry(where);
-    return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect where) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(where);
-    button->setAutoDefault(false);
-    return button;
-}
-
-template <typename Array> void setLabelText(Array& labels, int index, const QString& text) {
-    if (QLabel* label = labels.value(index, nullptr)) {
-        label->setText(text);
-    }
-}
 
 void endProcessNow() {
     std::fflush(nullptr);
@@ -100,7 +48,7 @@ ssqx::ssqx(meterlink::SharedState& state, meterlink::MeterAccess& meter, QWidget
       }) {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(QStringLiteral("VX310 三相多功能表"));
-    setFixedSize(px(kClientWidth), px(kClientHeight));
+    setFixedSize(common::px(mainWindowWidth()), common::px(mainWindowHeight()));
 
     m_linkPanel = new meterlink::LinkPanel(this, m_state, m_meter);
     Label1.set(0, m_linkPanel->Label1[0]);
@@ -134,53 +82,38 @@ ssqx::~ssqx() {
 }
 
 void ssqx::buildReadingsBand() {
-    Frame4 = new QGroupBox(QStringLiteral("真有效值测量"), this);
-    Frame4->setObjectName(QStringLiteral("Frame4"));
-    Frame4->setGeometry(twipsRect(-30, 630, 15315, 1335));
+    Frame4 = makeFrame(this, "Frame4", QStringLiteral("真有效值测量"), readingsBand());
     setTextColour(Frame4, qRgb(0, 0, 255));
-
     for (const ReadingLayout& reading : kReadings) {
-        const int width = reading.index == 14 ? kWideReadingWidth : kReadingWidth;
-        auto* value = makeLabel(Frame4, QStringLiteral("D_3W_%1").arg(reading.index), QString(),
-                                twipsRect(reading.left, reading.top, width, kReadingHeight));
-        value->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        value->setAlignment(Qt::AlignCenter);
+        QLabel* value = makeReadingLabel(Frame4, QStringLiteral("D_3W_%1").arg(reading.index),
+                                         readingValue(reading));
         setTextColour(value, qRgb(0, 0, 0));
-        setBackground(value, kReadingBackground);
         D_3W.set(reading.index, value);
-
-        constexpr int kCaptionWidth = 1020;
         auto* caption = makeLabel(Frame4, QStringLiteral("Label1_%1").arg(reading.captionIndex),
                                   QString::fromUtf8(reading.reading().caption),
-                                  twipsRect(reading.left - kCaptionWidth - 30, reading.top,
-                                            kCaptionWidth, kReadingHeight));
-        caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                                  readingCaption(reading), Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(caption, reading.captionColour);
         Label1.set(reading.captionIndex, caption);
     }
 }
 
 void ssqx::buildAxisColumn() {
-    Frame2_0 = new QGroupBox(this);
-    Frame2_0->setObjectName(QStringLiteral("Frame2_0"));
-    Frame2_0->setGeometry(twipsRect(60, 2010, 1275, 7845));
-
-    const int tops[] = {6390, 5160, 3900, 2670, 1440, 210};
+    Frame2_0 = makeFrame(this, "Frame2_0", QString(), axisColumn());
     for (int i = 0; i < 6; ++i) {
-        auto* label = makeLabel(Frame2_0, QStringLiteral("Label5_%1").arg(i),
-                                QString::number((i + 1) * 100), twipsRect(90, tops[i], 1080, 285));
-        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        auto* label =
+            makeLabel(Frame2_0, QStringLiteral("Label5_%1").arg(i), QString::number((i + 1) * 100),
+                      axisLabel(i), Qt::AlignRight | Qt::AlignVCenter);
         setTextColour(label, qRgb(255, 0, 0));
         label->installEventFilter(this);
         Label5.set(i, label);
     }
     Label9 = makeLabel(Frame2_0, QStringLiteral("Label9"), QStringLiteral("Y刻度"),
-                       twipsRect(90, 660, 495, 225));
+                       fullScaleCaption());
     YKD = new QLineEdit(Frame2_0);
     YKD->setObjectName(QStringLiteral("YKD"));
-    YKD->setGeometry(twipsRect(540, 630, 615, 285));
-    Command26 = makeButton(Frame2_0, "Command26", QStringLiteral("修改Y刻度"),
-                           twipsRect(120, 990, 1065, 315));
+    place(YKD, fullScaleEntry());
+    Command26 =
+        makeButton(Frame2_0, "Command26", QStringLiteral("修改Y刻度"), fullScaleButton());
     connect(Command26, &QPushButton::clicked, this, &ssqx::Command26_Click);
     showFullScaleEditor(false);
 }
@@ -196,7 +129,7 @@ void ssqx::buildChart() {
     hc = new QSlider(Qt::Horizontal, this);
     hc->setObjectName(QStringLiteral("hc"));
     hc->setRange(trend::kRulerLeftEnd, trend::kRulerRightEnd);
-    hc->setGeometry(px(kChartLeft), px(kChartTop) - 21, px(12010), 20);
+    place(hc, rulerSlider());
     // Until the first zoom the arrow keys move the ruler by one point of the closest level.
     hc->setSingleStep(kFirstRulerStep);
     hc->setPageStep(kFirstRulerStep);
@@ -204,62 +137,40 @@ void ssqx::buildChart() {
     connect(hc, &QSlider::sliderPressed, this, [this] { m_thumbArrivedAtEnd = false; });
     connect(hc, &QSlider::sliderReleased, this, [this] { moveRuler(m_thumbArrivedAtEnd); });
 
-    const int captionTop = kChartTop + 7510 + 15;
-    constexpr int kCaptionWidth = 1200;
-    constexpr int kCaptionHalf = kCaptionWidth / 2;
     for (int i = 0; i < trend::kTimeCaptions; ++i) {
-        const int centre = kChartLeft + kTimeCaptionStep * i;
-        auto* date =
-            makeLabel(this, QStringLiteral("Label7_%1").arg(i), QStringLiteral("2001/07/19"),
-                      twipsRect(centre - kCaptionHalf, captionTop, kCaptionWidth, 240));
-        auto* time =
-            makeLabel(this, QStringLiteral("Label4_%1").arg(i), QStringLiteral("00:00:00"),
-                      twipsRect(centre - kCaptionHalf, captionTop + 240, kCaptionWidth, 240));
-        date->setAlignment(Qt::AlignCenter);
-        time->setAlignment(Qt::AlignCenter);
-        Label7.set(i, date);
-        Label4.set(i, time);
+        Label7.set(i, makeLabel(this, QStringLiteral("Label7_%1").arg(i),
+                                QStringLiteral("2001/07/19"), timeCaptionDate(i), Qt::AlignCenter));
+        Label4.set(i, makeLabel(this, QStringLiteral("Label4_%1").arg(i),
+                                QStringLiteral("00:00:00"), timeCaptionTime(i), Qt::AlignCenter));
     }
 }
 
 void ssqx::buildFunctionColumn() {
-    Frame3 = new QGroupBox(QStringLiteral("功能"), this);
-    Frame3->setObjectName(QStringLiteral("Frame3"));
-    Frame3->setGeometry(twipsRect(13920, 2130, 1395, 7695));
-
-    constexpr int kLeft = 150;
-    constexpr int kWidth = 1095;
-    constexpr int kHeight = 405;
-    constexpr int kPitch = 1110;
-    constexpr int kFirstTop = 330;
-    const auto at = [&](int row) {
-        return twipsRect(kLeft, kFirstTop + row * kPitch, kWidth, kHeight);
-    };
-    Command4 = makeButton(Frame3, "Command4", QStringLiteral("F1 缩小"), at(0));
-    Command3 = makeButton(Frame3, "Command3", QStringLiteral("F2 放大"), at(1));
-    Command2 = makeButton(Frame3, "Command2", QStringLiteral("F3 打印"), at(2));
-    Command5 = makeButton(Frame3, "Command5", QStringLiteral("F4 标尺"), at(3));
-    Command6 = makeButton(Frame3, "Command6", QStringLiteral("F5 选择"), at(4));
-    Command7 = makeButton(Frame3, "Command7", QStringLiteral("F6 左移"), at(5));
-    Command8 = makeButton(Frame3, "Command8", QStringLiteral("F7 右移"), at(6));
-    connect(Command4, &QPushButton::clicked, this, &ssqx::Command4_Click);
-    connect(Command3, &QPushButton::clicked, this, &ssqx::Command3_Click);
-    connect(Command2, &QPushButton::clicked, this, &ssqx::Command2_Click);
-    connect(Command5, &QPushButton::clicked, this, &ssqx::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &ssqx::Command6_Click);
-    connect(Command7, &QPushButton::clicked, this, &ssqx::Command7_Click);
-    connect(Command8, &QPushButton::clicked, this, &ssqx::Command8_Click);
+    Frame3 = makeFrame(this, "Frame3", QStringLiteral("功能"), functionColumn());
+    const struct {
+        QPushButton*& button;
+        const char* name;
+        const char* caption;
+        void (ssqx::*click)();
+    } buttons[] = {{Command4, "Command4", "F1 缩小", &ssqx::Command4_Click},
+                   {Command3, "Command3", "F2 放大", &ssqx::Command3_Click},
+                   {Command2, "Command2", "F3 打印", &ssqx::Command2_Click},
+                   {Command5, "Command5", trend::kRulerOffCaption, &ssqx::Command5_Click},
+                   {Command6, "Command6", "F5 选择", &ssqx::Command6_Click},
+                   {Command7, "Command7", "F6 左移", &ssqx::Command7_Click},
+                   {Command8, "Command8", "F7 右移", &ssqx::Command8_Click}};
+    int row = 0;
+    for (const auto& b : buttons) {
+        b.button = makeButton(Frame3, b.name, QString::fromUtf8(b.caption), functionButton(row++));
+        connect(b.button, &QPushButton::clicked, this, b.click);
+    }
 }
 
 void ssqx::buildCommandBar() {
-    Frame1 = new QGroupBox(this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(twipsRect(5670, 10680, 9525, 705));
-    Command21 =
-        makeButton(Frame1, "Command21", QStringLiteral("参数设置"), twipsRect(180, 180, 1095, 405));
+    Frame1 = makeFrame(this, "Frame1", QString(), commandBar());
+    Command21 = makeButton(Frame1, "Command21", QStringLiteral("参数设置"), configButton());
     Command21->setEnabled(false);
-    Command1 =
-        makeButton(Frame1, "Command1", QStringLiteral("退出"), twipsRect(8250, 180, 1095, 405));
+    Command1 = makeButton(Frame1, "Command1", QStringLiteral("退出"), exitButton());
     connect(Command21, &QPushButton::clicked, this, &ssqx::Command21_Click);
     connect(Command1, &QPushButton::clicked, this, &ssqx::Command1_Click);
 }
@@ -267,12 +178,11 @@ void ssqx::buildCommandBar() {
 void ssqx::buildStatusLabels() {
     const QFont arial(QStringLiteral("Arial"), 9);
     auto* date = makeLabel(this, QStringLiteral("Label2_9"), QStringLiteral("2001-03-12"),
-                           twipsRect(12750, 30, 1245, 285));
+                           clockDateField(), Qt::AlignCenter);
     auto* time = makeLabel(this, QStringLiteral("Label2_10"), QStringLiteral("18：42：00"),
-                           twipsRect(14010, 30, 1305, 285));
+                           clockTimeField(), Qt::AlignCenter);
     for (QLabel* label : {date, time}) {
         label->setFont(arial);
-        label->setAlignment(Qt::AlignCenter);
         setTextColour(label, qRgb(255, 0, 0));
         setBackground(label, kClockBackground);
     }
@@ -280,27 +190,17 @@ void ssqx::buildStatusLabels() {
     Label2.set(10, time);
 
     m_modelCaption = makeLabel(this, QStringLiteral("modelCaption"), QStringLiteral("型号"),
-                               twipsRect(13800, 390, 570, 285));
-    m_modelCaption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    auto* model =
-        makeLabel(this, QStringLiteral("D_3W_25"), QString(), twipsRect(14400, 390, 750, 285));
-    model->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    model->setAlignment(Qt::AlignCenter);
-    setBackground(model, kReadingBackground);
-    D_3W.set(25, model);
+                               modelCaption(), Qt::AlignRight | Qt::AlignVCenter);
+    D_3W.set(25, makeReadingLabel(this, QStringLiteral("D_3W_25"), modelValue()));
 
     for (int i = 0; i < 2; ++i) {
-        auto* alarm = makeLabel(this, QStringLiteral("D_2R_%1").arg(i), QString(),
-                                twipsRect(i == 0 ? 210 : 1320, 10830, 1005, 285));
-        alarm->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        alarm->setAlignment(Qt::AlignCenter);
+        QLabel* alarm = makeValueLabel(this, QStringLiteral("D_2R_%1").arg(i), alarmField(i));
         setBackground(alarm, kAlarmOffBackground);
         alarm->installEventFilter(this);
         D_2R.set(i, alarm);
     }
     Label10 = makeLabel(this, QStringLiteral("Label10"), QStringLiteral("报警状态"),
-                        twipsRect(210, 11145, 2115, 255));
-    Label10->setAlignment(Qt::AlignCenter);
+                        alarmCaption(), Qt::AlignCenter);
     setTextColour(Label10, kAlarmCaptionColour);
 
     Image2 = new QLabel(this);
@@ -319,30 +219,12 @@ void ssqx::showFullScaleEditor(bool shown) {
 void ssqx::Form_Load() {
     m_state.yFullScale = trend::kFullScaleAtLoad;
     m_linkPanel->setDefaults();
-    m_view.atOldest = false;
     m_state.mainWindowLoaded = true;
-    m_view.scrollSteps = 0;
-    hc->setEnabled(false);
-    Command3->setEnabled(false);
-    Command7->setEnabled(false);
-    for (int i = 1; i <= 321; ++i) {
-        m_trendBuffer.gapMark.set(i, 0);
-    }
-    m_view.zoomLevel = 1;
-
     m_log.open();
-    trend::returnToLive(m_view, [this] { return readNewestRecord(); });
     closeLocked = true;
-    pt0->setGeometry(twipsRect(kChartLeft, kChartTop, trend::kFrameWidth, trend::kFrameHeight));
-    pt->setGeometry(twipsRect(0, 0, trend::kSurfaceWidth, trend::kSurfaceHeight));
-    m_view.rulerOn = false;
-    hc->setFocusPolicy(Qt::ClickFocus);
-    hc->setValue(0);
-    pt->setRuler(trend::rulerLineOff());
-    loadHistory();
-    redrawTrend();
-
-    Timer1.start();
+    place(pt0, chartFrame());
+    place(pt, chartSurface());
+    applyNavigation(trend::viewAtLoad(m_view, m_trendBuffer, m_readNewest));
     Timer2.start();
     Timer3.start();
     // The date and time labels are the clock from the start, not design texts for a second.
@@ -363,11 +245,7 @@ void ssqx::closeDatabase() { m_log.release(); }
 void ssqx::Timer1_Timer() {
     const auto& store = m_state.store;
     if (!m_view.rulerOn) {
-        setBackground(Label2.value(9, nullptr), kClockBackground);
-        setBackground(Label2.value(10, nullptr), kClockBackground);
-        for (int i = 0; i < kRulerMarkedReadings; ++i) {
-            setBackground(D_3W.value(i, nullptr), kReadingBackground);
-        }
+        colourReadOut(kClockBackground, kReadingBackground);
     }
     for (int i = 0; i < 6; ++i) {
         setLabelText(Label5, i, axisCaption(m_state.yFullScale, i));
@@ -392,42 +270,26 @@ void ssqx::Timer1_Timer() {
 }
 
 void ssqx::extendTrendLive() {
-    applyNavigation(
-        trend::extendLive(m_view, m_trendBuffer, [this] { return readNewestRecord(); }));
-    const int at = m_view.viewEnd;
+    trend::LivePoint point{{}, common::clockNow()};
     for (int c = 0; c < trend::kDrawnChannels; ++c) {
-        if (const auto live = m_state.store.LiveVal.get(c)) {
-            m_trendBuffer.setValue(c, at, *live);
-        }
+        point.values[static_cast<std::size_t>(c)] = m_state.store.LiveVal.get(c);
     }
-    const QDateTime now = common::clockNow();
-    m_trendBuffer.trendDate.set(at, common::dateSerial(now.date()));
-    m_trendBuffer.trendTime.set(at, common::timeSerial(now.time()));
     m_state.newRecordReady = false;
-    redrawTrend();
+    applyNavigation(trend::extendLive(m_view, m_trendBuffer, point, m_readNewest));
 }
 
 void ssqx::loadHistory() {
     m_log.ensureOpen();
     const trend::ReadOut readOut = trend::loadHistory(m_log, m_trendBuffer, m_view);
-    if (readOut.date) {
-        setLabelText(Label2, 9, *readOut.date);
-    }
-    if (readOut.time) {
-        setLabelText(Label2, 10, *readOut.time);
-    }
+    setLabelText(Label2, 9, readOut.date);
+    setLabelText(Label2, 10, readOut.time);
 }
 
 void ssqx::redrawTrend() {
     trend::ChartPicture picture = trend::redrawSequence(m_trendBuffer, m_view, m_state.yFullScale);
     for (int i = 0; i < trend::kTimeCaptions; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        if (picture.dates[index]) {
-            setLabelText(Label7, i, *picture.dates[index]);
-        }
-        if (picture.times[index]) {
-            setLabelText(Label4, i, *picture.times[index]);
-        }
+        setLabelText(Label7, i, picture.dates[static_cast<std::size_t>(i)]);
+        setLabelText(Label4, i, picture.times[static_cast<std::size_t>(i)]);
     }
     pt->setLines(std::move(picture.lines));
 }
@@ -436,9 +298,7 @@ void ssqx::Timer2_Timer() { redrawTrend(); }
 
 void ssqx::Timer3_Timer() {
     if (const auto model = m_state.store.MeterReg.get(meterlink::kModelCodeSlot)) {
-        if (const auto text = common::generalForm(*model)) {
-            setLabelText(D_3W, 25, *text);
-        }
+        setLabelText(D_3W, 25, common::generalForm(*model));
     }
     if (!m_view.rulerOn) {
         const QDateTime now = common::clockNow();
@@ -468,34 +328,48 @@ void ssqx::Command2_Click() {
 }
 
 void ssqx::applyNavigation(const trend::NavigationRequests& requests) {
-    if (requests.zoomInEnabled) {
-        Command3->setEnabled(*requests.zoomInEnabled);
+    if (requests.sliderValue) {
+        hc->setValue(*requests.sliderValue);
     }
-    if (requests.zoomOutEnabled) {
-        Command4->setEnabled(*requests.zoomOutEnabled);
+    if (requests.sliderOutOfTabOrder) {
+        hc->setFocusPolicy(Qt::ClickFocus);
     }
-    if (requests.stepForwardEnabled) {
-        Command7->setEnabled(*requests.stepForwardEnabled);
+    if (requests.rulerLine) {
+        pt->setRuler(*requests.rulerLine);
     }
-    if (requests.stepBackEnabled) {
-        Command8->setEnabled(*requests.stepBackEnabled);
+    if (requests.sliderEnabled) {
+        hc->setEnabled(*requests.sliderEnabled);
+    }
+    if (requests.focus) {
+        (*requests.focus == trend::RulerFocus::Slider ? static_cast<QWidget*>(hc) : Command5)
+            ->setFocus();
+    }
+    if (requests.rulerCaption) {
+        Command5->setText(*requests.rulerCaption);
+    }
+    const std::pair<QPushButton*, std::optional<bool>> buttons[] = {
+        {Command3, requests.zoomInEnabled},
+        {Command4, requests.zoomOutEnabled},
+        {Command7, requests.stepForwardEnabled},
+        {Command8, requests.stepBackEnabled}};
+    for (const auto& [button, enabled] : buttons) {
+        if (enabled) {
+            button->setEnabled(*enabled);
+        }
     }
     if (requests.sliderStep) {
         hc->setSingleStep(*requests.sliderStep);
         hc->setPageStep(*requests.sliderStep);
     }
-    if (requests.reload) {
-        loadHistory();
+    trend::reloadWindow(m_view, requests, [this] { loadHistory(); });
+    if (requests.livePoint) {
+        trend::setLivePoint(m_view, m_trendBuffer, *requests.livePoint);
     }
     if (requests.redraw) {
         redrawTrend();
     }
     if (requests.displayRunning) {
-        if (*requests.displayRunning) {
-            Timer1.start();
-        } else {
-            Timer1.stop();
-        }
+        *requests.displayRunning ? Timer1.start() : Timer1.stop();
     }
 }
 
@@ -503,29 +377,7 @@ void ssqx::Command3_Click() { applyNavigation(trend::zoomIn(m_view)); }
 
 void ssqx::Command4_Click() { applyNavigation(trend::zoomOut(m_view)); }
 
-void ssqx::Command5_Click() {
-    if (!m_view.rulerOn) {
-        hc->setValue(0);
-        pt->setRuler(trend::rulerLineOn());
-        hc->setEnabled(true);
-        m_view.rulerOn = true;
-        hc->setFocus();
-        Timer1.stop();
-        Command5->setText(QStringLiteral("F4 复原"));
-        return;
-    }
-    hc->setValue(0);
-    hc->setFocusPolicy(Qt::ClickFocus);
-    pt->setRuler(trend::rulerLineOff());
-    m_view.rulerOn = false;
-    hc->setEnabled(false);
-    Command5->setFocus();
-    Command5->setText(QStringLiteral("F4 标尺"));
-    Timer1.start();
-    trend::returnToLive(m_view, [this] { return readNewestRecord(); });
-    loadHistory();
-    redrawTrend();
-}
+void ssqx::Command5_Click() { applyNavigation(trend::switchRuler(m_view, m_readNewest)); }
 
 void ssqx::Command6_Click() {
     if (m_selection != nullptr) {
@@ -552,14 +404,8 @@ void ssqx::jumpToMoment(double moment) {
     if (!nearest) {
         return;
     }
-    trend::Jump jump =
-        trend::jumpToRecord(m_view, nearest->record, [this] { return readNewestRecord(); });
-    const std::int32_t length = m_view.windowLength;
-    m_view.windowLength = jump.loadLength;
-    loadHistory();
-    m_view.windowLength = length;
-    jump.requests.reload = false;
-    applyNavigation(jump.requests);
+    applyNavigation(
+        trend::jumpRequests(trend::jumpToRecord(m_view, nearest->record, m_readNewest)));
     if (!m_view.rulerOn) {
         return;
     }
@@ -571,33 +417,10 @@ void ssqx::jumpToMoment(double moment) {
 }
 
 void ssqx::exportSpan(double from, double to) {
-    const QDateTime first = common::momentOf(from);
-    const QDateTime last = common::momentOf(to);
-    const QString suggested =
-        QStringLiteral("vx310-%1.csv").arg(first.toString(u"yyyyMMdd-HHmmss"));
-    const QString path = m_chooseExportFile ? m_chooseExportFile(suggested) : QString();
-    if (path.isEmpty()) {
-        return;
-    }
-    m_log.ensureOpen();
-    QString error;
-    const trend::FileExport outcome = trend::exportSnapshotsToFile(
-        m_log.database(), first, last, path, {m_log.path()}, &error);
-    if (outcome == trend::FileExport::Refused) {
-        QMessageBox::warning(this, QStringLiteral("导出"),
-                             QStringLiteral("所选文件是读数记录库或它的附属文件，不能用来导出。"
-                                            "记录库保持原样。\n\n%1")
-                                 .arg(path));
-    } else if (outcome == trend::FileExport::Failed) {
-        QMessageBox::warning(
-            this, QStringLiteral("导出"),
-            QStringLiteral("导出失败，原有文件保持原样。\n\n%1").arg(error));
-    }
+    monitor::exportSpan(this, m_log, from, to, m_chooseExportFile);
 }
 
-void ssqx::Command7_Click() {
-    applyNavigation(trend::stepForward(m_view, [this] { return readNewestRecord(); }));
-}
+void ssqx::Command7_Click() { applyNavigation(trend::stepForward(m_view, m_readNewest)); }
 
 void ssqx::Command8_Click() { applyNavigation(trend::stepBack(m_view)); }
 
@@ -614,15 +437,11 @@ void ssqx::hc_Change() {
 
 void ssqx::moveRuler(bool endSteps) {
     const int position = hc->value();
-    switch (endSteps ? trend::rulerEndStep(m_view, position) : trend::RulerEndStep::None) {
-    case trend::RulerEndStep::Back:
+    const auto step = endSteps ? trend::rulerEndStep(m_view, position) : trend::RulerEndStep::None;
+    if (step == trend::RulerEndStep::Back) {
         Command8_Click();
-        break;
-    case trend::RulerEndStep::Forward:
+    } else if (step == trend::RulerEndStep::Forward) {
         Command7_Click();
-        break;
-    case trend::RulerEndStep::None:
-        break;
     }
     pt->setRuler(trend::rulerLineAt(position));
     const auto index = trend::rulerIndex(m_view, position);
@@ -630,26 +449,25 @@ void ssqx::moveRuler(bool endSteps) {
         return;
     }
     const trend::RulerReadOut readOut = trend::rulerReadOut(m_trendBuffer, *index);
-    if (readOut.date) {
-        setLabelText(Label2, 9, *readOut.date);
-    }
-    if (readOut.time) {
-        setLabelText(Label2, 10, *readOut.time);
-    }
-    setBackground(Label2.value(9, nullptr), trend::kRulerReadOutBackground);
-    setBackground(Label2.value(10, nullptr), trend::kRulerReadOutBackground);
+    setLabelText(Label2, 9, readOut.date);
+    setLabelText(Label2, 10, readOut.time);
     for (int c = 0; c < trend::kDrawnChannels; ++c) {
-        if (const auto& text = readOut.values[static_cast<std::size_t>(c)]) {
-            setLabelText(D_3W, c, *text);
-        }
-        setBackground(D_3W.value(c, nullptr), trend::kRulerReadOutBackground);
+        setLabelText(D_3W, c, readOut.values[static_cast<std::size_t>(c)]);
+    }
+    colourReadOut(trend::kRulerReadOutBackground, trend::kRulerReadOutBackground);
+}
+
+void ssqx::colourReadOut(common::Rgb dateAndTime, common::Rgb readings) {
+    setBackground(Label2.value(9, nullptr), dateAndTime);
+    setBackground(Label2.value(10, nullptr), dateAndTime);
+    for (int i = 0; i < kRulerMarkedReadings; ++i) {
+        setBackground(D_3W.value(i, nullptr), readings);
     }
 }
 
 void ssqx::Command21_Click() {
     hide();
-    auto* window = new config::CONFIG1(m_state, m_meter, this);
-    window->show();
+    (new config::CONFIG1(m_state, m_meter, this))->show();
 }
 
 void ssqx::Command26_Click() {
@@ -675,42 +493,28 @@ void ssqx::closeEvent(QCloseEvent* event) {
 }
 
 bool ssqx::handleKey(int key) {
-    switch (key) {
-    case Qt::Key_F2:
-        if (m_view.zoomLevel > 1) {
-            Command3_Click();
+    // The keys bypass the buttons' enabled state; these conditions play that role.
+    const struct {
+        int key;
+        bool allowed;
+        void (ssqx::*action)();
+    } keys[] = {{Qt::Key_F2, m_view.zoomLevel > 1, &ssqx::Command3_Click},
+                {Qt::Key_F1, m_view.zoomLevel < 4, &ssqx::Command4_Click},
+                {Qt::Key_F6, m_view.scrollSteps > 0, &ssqx::Command7_Click},
+                {Qt::Key_F7, !m_view.atOldest, &ssqx::Command8_Click},
+                {Qt::Key_F4, true, &ssqx::Command5_Click},
+                {Qt::Key_F3, true, &ssqx::Command2_Click},
+                {Qt::Key_Escape, true, &ssqx::Command1_Click},
+                {Qt::Key_F5, true, &ssqx::Command6_Click}};
+    for (const auto& binding : keys) {
+        if (binding.key == key) {
+            if (binding.allowed) {
+                (this->*binding.action)();
+            }
+            return true;
         }
-        return true;
-    case Qt::Key_F1:
-        if (m_view.zoomLevel < 4) {
-            Command4_Click();
-        }
-        return true;
-    case Qt::Key_F6:
-        if (m_view.scrollSteps > 0) {
-            Command7_Click();
-        }
-        return true;
-    case Qt::Key_F7:
-        if (!m_view.atOldest) {
-            Command8_Click();
-        }
-        return true;
-    case Qt::Key_F4:
-        Command5_Click();
-        return true;
-    case Qt::Key_F3:
-        Command2_Click();
-        return true;
-    case Qt::Key_Escape:
-        Command1_Click();
-        return true;
-    case Qt::Key_F5:
-        Command6_Click();
-        return true;
-    default:
-        return false;
     }
+    return false;
 }
 
 void ssqx::keyPressEvent(QKeyEvent* event) {

@@ -159,6 +159,8 @@ class ssqx : public QWidget {
     /// The ruler to the slider's position and its read-out; at an end, the step there when
     /// endSteps is set.
     void moveRuler(bool endSteps);
+    /// Backgrounds of the read-out labels: the date and time, and the readings the ruler reads.
+    void colourReadOut(common::Rgb dateAndTime, common::Rgb readings);
 
     meterlink::SharedState& m_state;
     meterlink::MeterAccess& m_meter;
@@ -167,6 +169,7 @@ class ssqx : public QWidget {
     std::unique_ptr<PrintRoutine> m_print;
     std::function<QString(const QString&)> m_chooseExportFile;
     QPointer<SelectionWindow> m_selection;
+    const trend::NewestRecordReader m_readNewest = [this] { return readNewestRecord(); };
     /// The held thumb was moved onto one of the slider's ends and is still there.
     bool m_thumbArrivedAtEnd = false;
 };

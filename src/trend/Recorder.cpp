@@ -76,11 +76,8 @@ void Recorder::step() {
     }
     if (row.state == ControlRow::State::Missing || row.state == ControlRow::State::Damaged) {
         continueWithoutControlRow();
-        if (recordCounter >= kRingSize) {
-            recordCounter = 0;
-        }
     }
-    ++recordCounter;
+    recordCounter = ringSuccessor(recordCounter);
 
     const QDateTime now = common::clockNow();
     lastRecordTime = common::timeSerial(now.time());

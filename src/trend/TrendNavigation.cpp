@@ -2,6 +2,7 @@
 
 #include "common/DayNumber.h"
 #include "common/NumberText.h"
+#include "trend/MomentSelection.h"
 
 #include <algorithm>
 #include <limits>
@@ -144,7 +145,55 @@ void returnToLive(TrendView& view, const NewestRecordReader& readNewest) {
     view.viewEnd = kLiveWindowLength;
 }
 
-NavigationRequests extendLive(TrendView& view, TrendBuffer& buffer,
+NavigationRequests viewAtLoad(TrendView& view, TrendBuffer& buffer,
+                              const NewestRecordReader& readNewest) {
+    NavigationRequests requests;
+    view.atOldest = false;
+    view.scrollSteps = 0;
+    requests.sliderEnabled = false;
+    requests.zoomInEnabled = false;
+    requests.stepForwardEnabled = false;
+    for (int i = 1; i <= kHistoryWindowLength; ++i) {
+        buffer.gapMark.set(i, 0);
+    }
+    view.zoomLevel = kZoomClosest;
+    returnToLive(view, readNewest);
+    view.rulerOn = false;
+    requests.sliderOutOfTabOrder = true;
+    requests.sliderValue = 0;
+    requests.rulerLine = rulerLineOff();
+    requests.reload = true;
+    requests.redraw = true;
+    requests.displayRunning = true;
+    return requests;
+}
+
+NavigationRequests switchRuler(TrendView& view, const NewestRecordReader& readNewest) {
+    NavigationRequests requests;
+    requests.sliderValue = 0;
+    if (!view.rulerOn) {
+        view.rulerOn = true;
+        requests.rulerLine = rulerLineOn();
+        requests.sliderEnabled = true;
+        requests.focus = RulerFocus::Slider;
+        requests.displayRunning = false;
+        requests.rulerCaption = QString::fromUtf8(kRulerOnCaption);
+        return requests;
+    }
+    view.rulerOn = false;
+    requests.sliderOutOfTabOrder = true;
+    requests.rulerLine = rulerLineOff();
+    requests.sliderEnabled = false;
+    requests.focus = RulerFocus::RulerButton;
+    requests.rulerCaption = QString::fromUtf8(kRulerOffCaption);
+    requests.displayRunning = true;
+    returnToLive(view, readNewest);
+    requests.reload = true;
+    requests.redraw = true;
+    return requests;
+}
+
+NavigationRequests extendLive(TrendView& view, TrendBuffer& buffer, const LivePoint& point,
                               const NewestRecordReader& readNewest) {
     NavigationRequests requests;
     view.viewEnd = static_cast<std::int16_t>(view.viewEnd + 1);
@@ -154,9 +203,39 @@ NavigationRequests extendLive(TrendView& view, TrendBuffer& buffer,
         buffer.clearTrendBuffer();
         returnToLive(view, readNewest);
         requests.reload = true;
-        requests.redraw = true;
     }
+    requests.livePoint = point;
+    requests.redraw = true;
     return requests;
+}
+
+void setLivePoint(const TrendView& view, TrendBuffer& buffer, const LivePoint& point) {
+    const int at = view.viewEnd;
+    for (int c = 0; c < kDrawnChannels; ++c) {
+        if (const auto& value = point.values[static_cast<std::size_t>(c)]) {
+            buffer.setValue(c, at, *value);
+        }
+    }
+    buffer.trendDate.set(at, common::dateSerial(point.at.date()));
+    buffer.trendTime.set(at, common::timeSerial(point.at.time()));
+}
+
+NavigationRequests jumpRequests(const Jump& jump) {
+    NavigationRequests requests = jump.requests;
+    requests.reload = true;
+    requests.reloadLength = jump.loadLength;
+    return requests;
+}
+
+void reloadWindow(TrendView& view, const NavigationRequests& requests,
+                  const std::function<void()>& load) {
+    if (!requests.reload) {
+        return;
+    }
+    const std::int32_t length = view.windowLength;
+    view.windowLength = requests.reloadLength.value_or(length);
+    load();
+    view.windowLength = length;
 }
 
 NavigationRequests stepForward(TrendView& view, const NewestRecordReader& readNewest) {

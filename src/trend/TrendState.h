@@ -71,6 +71,8 @@ struct TrendView {
     bool rulerOn = false;
     /// Twips per unit of the value axis in the last drawing; kept when the full scale is 0.
     float yScale = 0;
+
+    bool operator==(const TrendView&) const = default;
 };
 
 } // namespace trend

@@ -399,18 +399,12 @@ TEST_P(TypedWrite, WritesTheEntryOnlyWhenItIsInRange) {
     EXPECT_EQ(state.store.PortSet.value(kListParamValue), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, TypedWrite,
-    ::testing::Values(WriteRow{12, "247", 247}, WriteRow{12, "248", std::nullopt},
-                      WriteRow{12, "-1", std::nullopt}, WriteRow{12, "", 0}, WriteRow{19, "0", 0},
-                      WriteRow{27, "0", std::nullopt}, WriteRow{11, "0.7", 7},
-                      WriteRow{11, "0.25", 2}, WriteRow{11, "0.75", 8}, WriteRow{11, "10", 100},
-                      WriteRow{11, "10.01", std::nullopt}, WriteRow{1, "9999", 9999},
-                      WriteRow{1, "9999.4", std::nullopt}, WriteRow{1, "0.4", 0},
-                      WriteRow{1, "0.5", 0}, WriteRow{1, "1.5", 2}, WriteRow{1, "12abc", 12},
-                      WriteRow{18, "", std::nullopt}, WriteRow{22, "", std::nullopt},
-                      WriteRow{26, "", std::nullopt}, WriteRow{27, "", std::nullopt},
-                      WriteRow{7, "2000", 2000}, WriteRow{15, "61", std::nullopt}));
+// Parsing and ranges are the parameter map's; these show the window writes what it returns.
+INSTANTIATE_TEST_SUITE_P(Entries, TypedWrite,
+                         ::testing::Values(WriteRow{12, "247", 247},
+                                           WriteRow{12, "248", std::nullopt}, WriteRow{12, "", 0},
+                                           WriteRow{19, "0", 0}, WriteRow{27, "0", std::nullopt},
+                                           WriteRow{11, "0.7", 7}, WriteRow{1, "12abc", 12}));
 
 TEST_F(ConfigWindowTest, WritesTheCodeLeadingTheTextOfAList) {
     window->listOf(0)->setCurrentIndex(5);

@@ -59,17 +59,23 @@ TEST(MeterReadings, TransformerRatiosScaleVoltagesCurrentsAndPower) {
     EXPECT_NEAR(electricalAt(kStart, 0, 0).uab, base.uab, 1e-9);
 }
 
-TEST(MeterReadings, QuantityCodesPickTheWatchedValue) {
+TEST(MeterReadings, EveryQuantityCodePicksItsOwnValueAndOthersNone) {
     const Electrical e = electricalAt(kStart, 1, 1);
-    EXPECT_EQ(quantity(e, 0), 0.0);
-    EXPECT_NEAR(quantity(e, 1), (e.uab + e.ubc + e.uca) / 3 / std::numbers::sqrt3, 1e-9);
-    EXPECT_NEAR(quantity(e, 4), e.uca / std::numbers::sqrt3, 1e-9);
-    EXPECT_EQ(quantity(e, 6), e.ubc);
-    EXPECT_EQ(quantity(e, 10), e.ic);
-    EXPECT_NEAR(quantity(e, 11), (e.ia + e.ib + e.ic) / 3, 1e-9);
-    EXPECT_EQ(quantity(e, 13), e.pb);
-    EXPECT_EQ(quantity(e, 15), e.total);
-    EXPECT_EQ(quantity(e, 16), 0.0);
+    const double r3 = std::numbers::sqrt3;
+    // By code, from 0 (nothing) to one past the last.
+    const double expected[] = {0.0,        (e.uab + e.ubc + e.uca) / 3 / r3,
+                               e.uab / r3, e.ubc / r3,
+                               e.uca / r3, e.uab,
+                               e.ubc,      e.uca,
+                               e.ia,       e.ib,
+                               e.ic,       (e.ia + e.ib + e.ic) / 3,
+                               e.pa,       e.pb,
+                               e.pc,       e.total,
+                               0.0};
+    for (int code = 0; code < static_cast<int>(std::size(expected)); ++code) {
+        EXPECT_NEAR(quantity(e, code), expected[code], 1e-9) << "code " << code;
+    }
+    EXPECT_EQ(quantity(e, -1), 0.0);
 }
 
 struct RelayCase {

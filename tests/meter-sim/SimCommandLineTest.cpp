@@ -25,22 +25,45 @@ namespace {
 constexpr auto kRunTimeout = std::chrono::seconds(5);
 
 TEST(MeterSimCommandLine, RejectsBadArgumentsWithOneLineAndStatus2) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--baud", "1200"},      {"--baud"},
-        {"--parity", "mark"},    {"--port", "0"},
-        {"--port", "x"},         {"--delay", "-5"},
-        {"--delay", "99999999"}, {"--fail-writes", "many"},
-        {"--delay", "400-300"},  {"--delay", "330,"},
-        {"--frobnicate"},        {"--port", "2", "--device", "/dev/null"},
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--baud", "1200"}, "--baud wants 4800, 9600 or 19200"},
+        {{"--baud"}, "Missing value after '--baud'. (try --help)"},
+        {{"--parity", "mark"}, "--parity wants none, odd or even"},
+        {{"--port", "0"}, "--port wants a number from 1 to 999"},
+        {{"--port", "x"}, "--port wants a number from 1 to 999"},
+        {{"--delay", "-5"}, "--delay wants milliseconds"},
+        {{"--delay", "99999999"}, "--delay wants milliseconds"},
+        {{"--delay", "400-300"}, "--delay wants milliseconds"},
+        {{"--delay", "330,"}, "--delay wants milliseconds"},
+        {{"--fail-writes", "many"}, "--fail-writes wants a count of writes"},
+        {{"--frobnicate"}, "Unknown option 'frobnicate'. (try --help)"},
+        {{"stray"}, "unexpected argument 'stray' (try --help)"},
+        {{"--port", "2", "--device", "/dev/null"}, "give either --port or --device, not both"},
+        // A repeated option is refused like in every other tool, good values or not.
+        {{"--port", "2", "--port", "3"}, "--port given twice (try --help)"},
+        {{"--delay", "5", "--delay", "x"}, "--delay given twice (try --help)"},
+        {{"--device", "/dev/null", "--device", "/dev/zero"}, "--device given twice (try --help)"},
     };
-    for (const auto& args : cases) {
+    // Nothing taken by mistake for a good start leaves a link behind.
+    TempDir dir;
+    setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    for (const auto& c : cases) {
         std::vector<std::string> argv = {VX310_METER_SIM};
-        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
         const RunResult r = runProgram(argv, kRunTimeout);
-        const std::string shown = args.front() + (args.size() > 1 ? " " + args[1] : "");
+        std::string shown;
+        for (const std::string& a : c.args) {
+            shown += a + " ";
+        }
         EXPECT_EQ(r.exitStatus, 2) << shown;
         EXPECT_TRUE(r.out.empty()) << shown;
+        // The one-line form every tool of ours complains in.
+        EXPECT_TRUE(r.err.starts_with("vx310-meter-sim: ") && r.err.ends_with("\n")) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << shown << ": " << r.err;
     }
 }
 

@@ -1,6 +1,6 @@
 // Raw Modbus frames against the real simulator serving one side of a pty pair.
 
-#include "Crc16.h"
+#include "Frame.h"
 #include "MeterSlave.h"
 #include "SimProcess.h"
 

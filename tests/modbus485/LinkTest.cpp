@@ -1,6 +1,7 @@
 // The meter-access library against the real simulator over a pseudo-terminal.
 
 #include "LinkTestConstants.h"
+#include "Readings.h"
 #include "SimProcess.h"
 #include "modbus485.h"
 
@@ -19,9 +20,19 @@ constexpr int32_t kWriteFailed = -8888;
 // Hang guard only: the real costs are measured by the benchmarks.
 constexpr long long kSilentCallBoundMs = 450;
 
-// Holding registers 1-8 and 9-16 as the simulator starts.
-constexpr std::array<int32_t, 8> kHolding1 = {5, 390, 385, 8, 6, 5, 1, 1};
-constexpr std::array<int32_t, 8> kHolding9 = {7, 1, 0, 5, 1, 1, 0, 0};
+/// Holding registers first to first + 7 as the simulator starts.
+std::array<int32_t, 8> servedHolding(int32_t first) {
+    const metersim::HoldingRegs regs = metersim::defaultHoldingRegs();
+    std::array<int32_t, 8> block{};
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        const std::size_t r = static_cast<std::size_t>(first - 1) + i;
+        block[i] = r < static_cast<std::size_t>(metersim::kStoredHolding) ? regs[r] : 0;
+    }
+    return block;
+}
+
+const std::array<int32_t, 8> kHolding1 = servedHolding(1);
+const std::array<int32_t, 8> kHolding9 = servedHolding(9);
 
 std::array<float, 8> floatSentinels() {
     std::array<float, 8> a{};
@@ -101,7 +112,8 @@ TEST_F(MeterLink, KeepsRegisters1To28AndReads29To32AsZero) {
     EXPECT_EQ(Set_4X_D1(kPort, kMeter, 28, 4321), 0);
     EXPECT_EQ(Set_4X_D1(kPort, kMeter, 29, 7), 0);
     EXPECT_EQ(Set_4X_D1(kPort, kMeter, 32, 7), 0);
-    const std::array<int32_t, 8> expected = {15, 1, 5000, 4321, 0, 0, 0, 0};
+    auto expected = servedHolding(25);
+    expected[3] = 4321;
     EXPECT_EQ(holding(25), expected);
 }
 
@@ -257,19 +269,6 @@ TEST_F(MeterLinkSettings, ReopensAnOpenPortWithNewSettings) {
     EXPECT_EQ(holding(1), kHolding1);
 }
 
-TEST_F(MeterLink, LateAnswerWaitingOnTheLineIsNotTakenForTheNextReply) {
-    ASSERT_TRUE(m_sim->command("delay 700"));
-    auto ints = intSentinels();
-    EXPECT_LT(millisecondsTaken([&] { Get_4X_D8(kPort, kMeter, 1, ints.data()); }),
-              kSilentCallBoundMs);
-    EXPECT_EQ(ints, intSentinels());
-    ASSERT_TRUE(m_sim->command("delay 0"));
-    // The reply to registers 1-8 lands while nobody is asking.
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    EXPECT_EQ(holding(9), kHolding9);
-    EXPECT_EQ(holding(1), kHolding1);
-}
-
 TEST_F(MeterLink, AnswerJustLaterThanTheTimeoutIsDiscarded) {
     // 200 ms, the wire time of the exchange and of the sync the first call after an open makes.
     ASSERT_TRUE(m_sim->command("delay 260"));
@@ -304,47 +303,5 @@ TEST_F(MeterLink, LateAnswerNeverStandsInForALaterRequest) {
     }
     EXPECT_GT(answered, 0);
 }
-
-struct Lateness {
-    int delayMs;
-    int calls;
-};
-
-class ConsistentlyLateMeter : public MeterLink, public ::testing::WithParamInterface<Lateness> {};
-
-// A meter that always answers after the library gave up: the answer that arrives during a call
-// belongs to an older request of the same shape, and must never be handed out.
-TEST_P(ConsistentlyLateMeter, NeverHandsOutAnotherRequestsAnswer) {
-    const Lateness late = GetParam();
-    ASSERT_TRUE(m_sim->command("delay " + std::to_string(late.delayMs)));
-    for (int i = 0; i < late.calls; ++i) {
-        const int32_t first = i % 2 == 0 ? 1 : 9;
-        auto regs = intSentinels();
-        if (Get_4X_D8(kPort, kMeter, first, regs.data()) == 0) {
-            EXPECT_EQ(regs, first == 1 ? kHolding1 : kHolding9) << "call " << i;
-        } else {
-            EXPECT_EQ(regs, intSentinels()) << "call " << i;
-        }
-        auto floats = floatSentinels();
-        const int32_t block = i % 2 == 0 ? 1 : 17;
-        Get_3X_DR8(kPort, kMeter, block, floats.data());
-        if (floats[0] != kFloatSentinel) {
-            // Line voltages lead the first block; the second has the frequency third.
-            if (block == 1) {
-                EXPECT_NEAR(floats[0], 380.0f, 60.0f) << "call " << i;
-            } else {
-                EXPECT_NEAR(floats[2], 50.0f, 2.0f) << "call " << i;
-            }
-        }
-    }
-    ASSERT_TRUE(m_sim->command("delay 0"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(late.delayMs * 2));
-    // Once the meter is prompt again the link recovers.
-    EXPECT_EQ(holding(9), kHolding9);
-    EXPECT_EQ(holding(1), kHolding1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Delays, ConsistentlyLateMeter,
-                         ::testing::Values(Lateness{250, 6}, Lateness{300, 6}, Lateness{700, 4}));
 
 } // namespace

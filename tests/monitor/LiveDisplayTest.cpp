@@ -33,6 +33,26 @@ INSTANTIATE_TEST_SUITE_P(
                       AxisRow{0, {"0", "0", "0", "0", "0", "0"}},
                       AxisRow{-6, {"-1", "-2", "-3", "-4", "-5", "-6"}}));
 
+TEST(ReadingsBand, PlacesTheReadingsInRowsOfSixWithCaptionsInTheirCurvesColours) {
+    using common::rgb;
+    // The third row leaves the third and fifth places free.
+    const int columns[kReadingCount] = {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5, 0, 1, 3, 5};
+    // Captions past the tenth, the frequency's included, are black.
+    const common::Rgb curveColours[] = {
+        rgb(255, 0, 0), rgb(0, 0, 255),   rgb(0, 128, 0),   rgb(192, 0, 0), rgb(0, 0, 192),
+        rgb(0, 64, 0),  rgb(255, 0, 255), rgb(255, 255, 0), rgb(0, 0, 0),   rgb(255, 0, 0)};
+    for (int i = 0; i < kReadingCount; ++i) {
+        SCOPED_TRACE(i);
+        const ReadingLayout& reading = kReadings.at(static_cast<std::size_t>(i));
+        EXPECT_EQ(reading.index, i);
+        // Label1 follows the readings from 2, but for Ubc and Uca, which trade places.
+        EXPECT_EQ(reading.captionIndex, i == 1 ? 4 : i == 2 ? 3 : i + 2);
+        EXPECT_EQ(reading.left, 1110 + 2520 * columns[i]);
+        EXPECT_EQ(reading.top, 210 + 360 * (i / 6));
+        EXPECT_EQ(reading.captionColour, i < 10 ? curveColours[i] : rgb(0, 0, 0));
+    }
+}
+
 TEST(AlarmLabels, ShowOnInPinkAndOffInCyan) {
     EXPECT_EQ(alarmLook(0, 1).text, QStringLiteral("报警一ON"));
     EXPECT_EQ(alarmLook(0, 1).background, common::rgb(255, 192, 192));

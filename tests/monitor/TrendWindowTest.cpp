@@ -151,6 +151,13 @@ TEST_F(TrendWindowTest, FunctionKeysDriveTheSameActionsAsTheButtons) {
     press(focus, Qt::Key_F2);
     EXPECT_EQ(window->m_view.zoomLevel, 1);
     EXPECT_FALSE(window->Command3->isEnabled());
+    for (int i = 0; i < 4; ++i) {
+        press(focus, Qt::Key_F1);
+    }
+    EXPECT_EQ(window->m_view.zoomLevel, 4) << "no wider level than 4";
+    window->Command3->click();
+    window->Command3->click();
+    window->Command3->click();
 
     press(focus, Qt::Key_F6);
     EXPECT_EQ(window->m_view.scrollSteps, 0) << "nothing newer than live";
@@ -165,6 +172,14 @@ TEST_F(TrendWindowTest, FunctionKeysDriveTheSameActionsAsTheButtons) {
     EXPECT_TRUE(window->Timer1.isActive());
     EXPECT_FALSE(window->Command7->isEnabled());
     EXPECT_EQ(window->m_trendBuffer.value(0, 241), 1000.0F);
+
+    for (int step = 0; step < 13; ++step) {
+        press(focus, Qt::Key_F7);
+    }
+    EXPECT_EQ(window->m_view.scrollSteps, 12) << "no step back once blocked";
+    for (int step = 0; step < 12; ++step) {
+        press(focus, Qt::Key_F6);
+    }
 
     press(focus, Qt::Key_F4);
     EXPECT_TRUE(window->m_view.rulerOn);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 using trend::ChartLine;
 using trend::ChartPicture;
@@ -19,8 +20,16 @@ std::vector<ChartLine> linesOf(const ChartPicture& picture, common::Rgb colour, 
     return found;
 }
 
+using common::rgb;
+
+// The colour of each channel's curve: 0 and 9 share red, 6 and 10 magenta.
+const std::array<common::Rgb, 11> kChannelColours = {
+    rgb(255, 0, 0), rgb(0, 0, 255), rgb(0, 128, 0),   rgb(192, 0, 0),
+    rgb(0, 0, 192), rgb(0, 64, 0),  rgb(255, 0, 255), rgb(255, 255, 0),
+    rgb(0, 0, 0),   rgb(255, 0, 0), rgb(255, 0, 255)};
+
 std::vector<ChartLine> curve(const ChartPicture& picture, int channel) {
-    // Channels 0 and 9 share red and 6 and 10 magenta: curves interleave c = 0..10 per point.
+    // Colours repeat, so a curve is found by its place: channels interleave c = 0..10 per point.
     std::vector<ChartLine> solid;
     std::copy_if(picture.lines.begin(), picture.lines.end(), std::back_inserter(solid),
                  [](const ChartLine& line) { return line.style == LineStyle::Solid; });
@@ -64,7 +73,7 @@ TEST(DrawGrid, DrawsDottedRowsRoundedHalfToEvenAndColumnsEvery375Twips) {
     trend::drawGrid(picture);
     ASSERT_EQ(picture.lines.size(), 2U + 25U + 2U + 33U);
     for (const ChartLine& line : picture.lines) {
-        EXPECT_EQ(line.colour, common::rgb(0, 0, 192));
+        EXPECT_EQ(line.colour, rgb(0, 0, 192));
         EXPECT_EQ(line.style, LineStyle::Dot);
         EXPECT_EQ(line.width, 1);
     }
@@ -124,7 +133,7 @@ TEST(DrawTrend, AtZoomFourEveryCurveRisesFromTheBaselineAtTheLeftEdge) {
         const auto lines = curve(picture, c);
         ASSERT_EQ(lines.size(), 240U) << c;
         EXPECT_EQ(lines.front().line, QLineF(0, 7508, 38, 7508 - 3750)) << c;
-        EXPECT_EQ(lines.front().colour, trend::kCurveColours[static_cast<std::size_t>(c)]);
+        EXPECT_EQ(lines.front().colour, kChannelColours.at(static_cast<std::size_t>(c)));
         EXPECT_EQ(lines.front().width, 2);
         EXPECT_EQ(lines.back().line.x2(), 9000) << "a live window ends at three quarters";
     }
@@ -177,7 +186,7 @@ TEST(DrawTrend, MarksGapsWithDashedYellowLinesAtTheirPoint) {
     buffer.gapMark.set(242, 242);
     trend::TrendView view = liveView(4);
     const ChartPicture picture = trend::redrawSequence(buffer, view, 6000);
-    const auto gaps = linesOf(picture, common::rgb(255, 255, 0), LineStyle::Dash);
+    const auto gaps = linesOf(picture, rgb(255, 255, 0), LineStyle::Dash);
     ASSERT_EQ(gaps.size(), 2U) << "point 242 lies past the live window's end";
     EXPECT_EQ(gaps[0].line, QLineF(37.5, 0, 37.5, 9000));
     EXPECT_EQ(gaps[1].line, QLineF(3750, 0, 3750, 9000));

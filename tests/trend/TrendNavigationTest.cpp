@@ -1,9 +1,11 @@
 #include "trend/TrendNavigation.h"
 #include "common/DayNumber.h"
+#include "trend/MomentSelection.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 using trend::NavigationRequests;
 using trend::TrendView;
@@ -181,7 +183,8 @@ TEST(LiveExtension, RenewsTheBufferTwentyPointsPerZoomLevelPastTheLiveWindow) {
         int grown = 0;
         NavigationRequests requests;
         do {
-            requests = trend::extendLive(view, buffer, [] { return trend::NewestRecord{1234}; });
+            requests =
+                trend::extendLive(view, buffer, {}, [] { return trend::NewestRecord{1234}; });
             ++grown;
         } while (!requests.reload && grown < 100);
         EXPECT_EQ(grown, 20 * level) << "level " << level;
@@ -201,13 +204,106 @@ TEST(LiveExtension, AZoomThatMovedTheRenewalPointBehindTheEndRenewsAtOnce) {
     view.viewEnd = 241 + 70;
     view.zoomLevel = 1;
     const NavigationRequests requests =
-        trend::extendLive(view, buffer, [] { return trend::NewestRecord{1071}; });
+        trend::extendLive(view, buffer, {}, [] { return trend::NewestRecord{1071}; });
     EXPECT_TRUE(requests.reload);
     EXPECT_EQ(view.viewEnd, 241);
 
     view.viewEnd = 250;
-    EXPECT_FALSE(trend::extendLive(view, buffer, {}).reload) << "below the renewal point";
+    EXPECT_FALSE(trend::extendLive(view, buffer, {}, {}).reload) << "below the renewal point";
     EXPECT_EQ(view.viewEnd, 251);
+}
+
+TEST(LiveExtension, SetsTheNewPointAtTheLiveEndWithItsMomentAfterAnyRenewal) {
+    trend::TrendBuffer buffer;
+    TrendView view = liveAt(1000);
+    trend::LivePoint point{{}, QDateTime(QDate(2026, 12, 9), QTime(6, 30, 15))};
+    point.values[0] = 381.5F;
+    point.values[10] = 50.02F;
+    const NavigationRequests requests = trend::extendLive(view, buffer, point, {});
+    ASSERT_TRUE(requests.livePoint);
+    EXPECT_TRUE(requests.redraw);
+    EXPECT_FALSE(requests.reload);
+    buffer.setValue(1, 242, 7.0F);
+    trend::setLivePoint(view, buffer, *requests.livePoint);
+    EXPECT_EQ(buffer.value(0, 242), 381.5F);
+    EXPECT_EQ(buffer.value(10, 242), 50.02F);
+    EXPECT_EQ(buffer.value(1, 242), 7.0F) << "an absent value leaves the point as it was";
+    EXPECT_EQ(buffer.trendDate.value(242), common::dateSerial(QDate(2026, 12, 9)));
+    EXPECT_EQ(buffer.trendTime.value(242), common::timeSerial(QTime(6, 30, 15)));
+}
+
+TEST(ViewAtLoad, StartsLiveOnTheNewestRecordAtTheClosestZoomWithTheRulerOffAndNoGaps) {
+    trend::TrendBuffer buffer;
+    for (int i = 0; i <= 322; ++i) {
+        buffer.gapMark.set(i, 7);
+    }
+    // Whatever the view held before, the load starts it afresh.
+    TrendView view = liveAt(1000);
+    view.zoomLevel = 3;
+    view.scrollSteps = 5;
+    view.atOldest = true;
+    view.rulerOn = true;
+    view.windowLength = 321;
+    view.viewEnd = 321;
+    TrendView expected = view;
+    expected.zoomLevel = 1;
+    expected.scrollSteps = 0;
+    expected.atOldest = false;
+    expected.rulerOn = false;
+    expected.newestRecord = 1234;
+    expected.ringWrapped = true;
+    expected.windowEnd = 1234;
+    expected.windowLength = 241;
+    expected.viewEnd = 241;
+    const NavigationRequests load = trend::viewAtLoad(view, buffer, [] {
+        return trend::NewestRecord{1234, true};
+    });
+    EXPECT_TRUE(view == expected);
+    // Only "F2 放大" and "F6 左移" are disabled; the slider rests at 0, disabled and out of the
+    // tab order, under the ruler-off line; the live window is loaded, drawn and kept live.
+    NavigationRequests askedLoad;
+    askedLoad.sliderValue = 0;
+    askedLoad.sliderOutOfTabOrder = true;
+    askedLoad.rulerLine = trend::rulerLineOff();
+    askedLoad.sliderEnabled = false;
+    askedLoad.zoomInEnabled = false;
+    askedLoad.stepForwardEnabled = false;
+    askedLoad.reload = true;
+    askedLoad.redraw = true;
+    askedLoad.displayRunning = true;
+    EXPECT_TRUE(load == askedLoad);
+    for (const int i : {0, 1, 321, 322}) {
+        EXPECT_EQ(buffer.gapMark.value(i), i >= 1 && i <= 321 ? 0 : 7) << i;
+    }
+}
+
+TEST(ViewAtLoad, WithoutANewestRecordStartsOnTheOneItHad) {
+    trend::TrendBuffer buffer;
+    TrendView view;
+    trend::viewAtLoad(view, buffer, [] { return std::optional<trend::NewestRecord>(); });
+    EXPECT_EQ(view.newestRecord, 0);
+    EXPECT_EQ(view.windowEnd, 0);
+}
+
+TEST(Jump, LoadsItsOwnLengthOnceAndTheViewKeepsItsLength) {
+    TrendView view = liveAt(5000);
+    view.windowLength = 321;
+    trend::Jump jump;
+    jump.loadLength = 241;
+    jump.requests.stepBackEnabled = true;
+    const NavigationRequests requests = trend::jumpRequests(jump);
+    EXPECT_EQ(requests.stepBackEnabled, true);
+    std::vector<std::int32_t> loads;
+    const auto load = [&] { loads.push_back(view.windowLength); };
+    trend::reloadWindow(view, requests, load);
+    EXPECT_EQ(loads, std::vector<std::int32_t>{241});
+    EXPECT_EQ(view.windowLength, 321);
+    // No reload asked: nothing loads; a reload without a length loads the view's own.
+    trend::reloadWindow(view, NavigationRequests{}, load);
+    NavigationRequests own;
+    own.reload = true;
+    trend::reloadWindow(view, own, load);
+    EXPECT_EQ(loads, (std::vector<std::int32_t>{241, 321}));
 }
 
 TEST(Zoom, EnablesEachWayOnlyWhereTheLevelsAllowAndMatchesTheSliderSteps) {
@@ -247,6 +343,45 @@ TEST(Ruler, ItsEndsStepBackAndForwardOnlyWhereTheyMay) {
         trend::stepForward(view, [] { return trend::NewestRecord{1000}; });
     EXPECT_EQ(requests.displayRunning, true);
     EXPECT_EQ(view.windowLength, 241);
+}
+
+TEST(Ruler, OnStopsTheDisplayInPlaceAndOffReturnsToTheNewestLiveWindow) {
+    TrendView view = liveAt(1000);
+    trend::stepBack(view);
+    TrendView expected = view;
+    const NavigationRequests on = trend::switchRuler(view, [] { return trend::NewestRecord{2}; });
+    // The ruler reads the window the chart shows.
+    expected.rulerOn = true;
+    EXPECT_TRUE(view == expected);
+    NavigationRequests askedOn;
+    askedOn.sliderValue = 0;
+    askedOn.rulerLine = trend::rulerLineOn();
+    askedOn.sliderEnabled = true;
+    askedOn.focus = trend::RulerFocus::Slider;
+    askedOn.rulerCaption = QStringLiteral("F4 复原");
+    askedOn.displayRunning = false;
+    EXPECT_TRUE(on == askedOn);
+
+    const NavigationRequests off =
+        trend::switchRuler(view, [] { return trend::NewestRecord{1100}; });
+    // Live again on the newest record; the steps and the step buttons stay as they were.
+    expected.rulerOn = false;
+    expected.newestRecord = 1100;
+    expected.windowEnd = 1100;
+    expected.windowLength = 241;
+    expected.viewEnd = 241;
+    EXPECT_TRUE(view == expected);
+    NavigationRequests askedOff;
+    askedOff.sliderValue = 0;
+    askedOff.sliderOutOfTabOrder = true;
+    askedOff.rulerLine = trend::rulerLineOff();
+    askedOff.sliderEnabled = false;
+    askedOff.focus = trend::RulerFocus::RulerButton;
+    askedOff.rulerCaption = QStringLiteral("F4 标尺");
+    askedOff.reload = true;
+    askedOff.redraw = true;
+    askedOff.displayRunning = true;
+    EXPECT_TRUE(off == askedOff);
 }
 
 TEST(Ruler, PicksThePointNearestToItRoundingHalvesToEven) {
@@ -304,13 +439,23 @@ TEST(Ruler, ReadsThePointInTheGeneralForms) {
 }
 
 TEST(Ruler, ItsLineLooksAsItIsSwitchedAndMoved) {
-    EXPECT_EQ(trend::rulerLineOn().line, QLineF(1, 0, 1, 330));
-    EXPECT_EQ(trend::rulerLineOn().colour, common::rgb(255, 255, 0));
-    EXPECT_EQ(trend::rulerLineAt(4500).line, QLineF(4500, 0, 4500, 7500));
-    EXPECT_EQ(trend::rulerLineAt(4500).colour, common::rgb(192, 0, 192));
-    EXPECT_EQ(trend::rulerLineOff().line, QLineF(0, 0, 0, 330));
-    EXPECT_EQ(trend::rulerLineOff().colour, common::rgb(0, 255, 0));
-    EXPECT_EQ(trend::rulerLineOff().width, 2);
+    TrendView view = liveAt(1000);
+    const auto on = trend::switchRuler(view, {}).rulerLine;
+    const auto off = trend::switchRuler(view, {}).rulerLine;
+    struct Row {
+        const char* state;
+        std::optional<trend::ChartLine> line;
+        QLineF at;
+        common::Rgb colour;
+    };
+    const Row rows[] = {
+        {"on", on, QLineF(1, 0, 1, 330), common::rgb(255, 255, 0)},
+        {"moved", trend::rulerLineAt(4500), QLineF(4500, 0, 4500, 7500), common::rgb(192, 0, 192)},
+        {"off", off, QLineF(0, 0, 0, 330), common::rgb(0, 255, 0)}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.line, (trend::ChartLine{row.at, row.colour, 2, trend::LineStyle::Solid}))
+            << row.state;
+    }
 }
 
 } // namespace

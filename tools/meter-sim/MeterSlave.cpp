@@ -1,5 +1,7 @@
 #include "MeterSlave.h"
 
+#include "Frame.h"
+
 #include <cstring>
 #include <new>
 
@@ -15,21 +17,8 @@ constexpr int kFirstAt = 2;
 constexpr int kCountAt = 4;
 constexpr int kByteCountAt = 6;
 constexpr std::size_t kShortestRequest = 4;
-// Address, function, four bytes of register and count or value, CRC.
-constexpr std::size_t kShortestSupported = 8;
-constexpr int kMaxSlave = 247;
 
-bool isWrite(int function) {
-    return function == MODBUS_FC_WRITE_SINGLE_REGISTER ||
-           function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS;
-}
-
-/// The meter knows these functions only; libmodbus would also serve discrete inputs, coil writes
-/// and the slave-id report.
-bool isSupported(int function) {
-    return function == MODBUS_FC_READ_COILS || function == MODBUS_FC_READ_HOLDING_REGISTERS ||
-           function == MODBUS_FC_READ_INPUT_REGISTERS || isWrite(function);
-}
+using modbus485::isWrite;
 
 } // namespace
 
@@ -49,7 +38,7 @@ MeterSlave::MeterSlave(HoldingRegs regs)
 
 int MeterSlave::address() const {
     const int value = m_holding[kAddress];
-    return value >= 1 && value <= kMaxSlave ? value : 0;
+    return value >= modbus485::kMinSlave && value <= modbus485::kMaxSlave ? value : 0;
 }
 
 void MeterSlave::update(double t) {
@@ -90,13 +79,14 @@ void MeterSlave::answer(modbus_t* ctx, std::span<const uint8_t> request) {
     }
     const bool broadcast = request[0] == MODBUS_BROADCAST_ADDRESS;
     const int function = request[kFunctionAt];
-    if (!isSupported(function)) {
+    // libmodbus would also serve discrete inputs, coil writes and the slave-id report.
+    if (!modbus485::isSupported(function)) {
         if (!broadcast) {
             modbus_reply_exception(ctx, request.data(), MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
         }
         return;
     }
-    if (request.size() < kShortestSupported) {
+    if (request.size() < modbus485::kRequestBytes) {
         return;
     }
     if (refusesWrite(request)) {
@@ -105,7 +95,7 @@ void MeterSlave::answer(modbus_t* ctx, std::span<const uint8_t> request) {
         }
         return;
     }
-    const bool model = function == MODBUS_FC_READ_INPUT_REGISTERS &&
+    const bool model = function == modbus485::kReadInput &&
                        MODBUS_GET_INT16_FROM_INT8(request.data(), kFirstAt) >= kModelRegister;
     modbus_reply(ctx, request.data(), static_cast<int>(request.size()),
                  model ? m_model.get() : m_registers.get());
@@ -123,7 +113,7 @@ bool MeterSlave::refusesWrite(std::span<const uint8_t> request) {
     }
     const int first = MODBUS_GET_INT16_FROM_INT8(request.data(), kFirstAt);
     bool fits = first < kHoldingCount;
-    if (function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+    if (function == modbus485::kWriteRegisters) {
         const int count = MODBUS_GET_INT16_FROM_INT8(request.data(), kCountAt);
         fits = count >= 1 && count <= MODBUS_MAX_WRITE_REGISTERS &&
                request[kByteCountAt] == 2 * count && first + count <= kHoldingCount;

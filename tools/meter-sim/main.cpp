@@ -1,9 +1,10 @@
 // vx310-meter-sim: a Modbus RTU slave on a pseudo-terminal that behaves like the meter.
 
-#include "Crc16.h"
 #include "DelayPattern.h"
+#include "Frame.h"
 #include "MeterSlave.h"
 #include "PortPath.h"
+#include "common/ToolArguments.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -59,12 +60,12 @@ struct Options {
 };
 
 [[noreturn]] void usageError(const QString& message) {
-    std::fprintf(stderr, "vx310-meter-sim: %s\n", qUtf8Printable(message));
+    common::printToolError(message);
     std::exit(kExitUsage);
 }
 
 [[noreturn]] void fail(const std::string& message) {
-    std::fprintf(stderr, "vx310-meter-sim: %s\n", message.c_str());
+    common::printToolError(QString::fromStdString(message));
     std::exit(kExitFailed);
 }
 
@@ -80,17 +81,20 @@ std::optional<int> parseInt(std::string_view text, int low, int high) {
     return static_cast<int>(value);
 }
 
-/// The last value given for option, after checking every one of them.
+/// The value of an option given at most once, after checking it.
 template <typename Check>
-std::optional<QString> lastValue(const QCommandLineParser& parser, const QCommandLineOption& option,
-                                 Check valid, const char* complaint) {
+std::optional<QString> singleValue(const QCommandLineParser& parser,
+                                   const QCommandLineOption& option, Check valid,
+                                   const char* complaint) {
     const QStringList values = parser.values(option);
-    for (const QString& value : values) {
-        if (!valid(value)) {
-            usageError(QString::fromLatin1(complaint));
-        }
+    if (values.size() > 1) {
+        usageError(
+            QStringLiteral("--%1 given twice (try --help)").arg(option.names().constFirst()));
     }
-    return values.isEmpty() ? std::nullopt : std::optional<QString>(values.constLast());
+    if (!values.isEmpty() && !valid(values.constFirst())) {
+        usageError(QString::fromLatin1(complaint));
+    }
+    return values.isEmpty() ? std::nullopt : std::optional<QString>(values.constFirst());
 }
 
 std::optional<int> intOption(const QCommandLineParser& parser, const QCommandLineOption& option,
@@ -98,7 +102,7 @@ std::optional<int> intOption(const QCommandLineParser& parser, const QCommandLin
     const auto number = [&](const QString& text) {
         return parseInt(text.toStdString(), low, high);
     };
-    const auto value = lastValue(
+    const auto value = singleValue(
         parser, option, [&](const QString& text) { return number(text).has_value(); }, complaint);
     return value ? number(*value) : std::nullopt;
 }
@@ -157,41 +161,28 @@ Options parseOptions(const QStringList& arguments) {
                        "on a real line."));
     parser.addOptions({portOption, deviceOption, baudOption, parityOption, silentOption,
                        delayOption, failWritesOption, wireTimeOption, freezeOption});
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-
-    if (!parser.parse(arguments)) {
-        usageError(parser.errorText() + QStringLiteral(" (try --help)"));
-    }
-    if (parser.isSet(helpOption)) {
-        parser.showHelp(0);
-    }
-    if (parser.isSet(versionOption)) {
-        parser.showVersion();
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        usageError(QStringLiteral("unexpected argument '%1' (try --help)")
-                       .arg(parser.positionalArguments().constFirst()));
+    if (!common::parseToolArguments(parser, arguments)) {
+        std::exit(kExitUsage);
     }
 
     Options o;
     const auto port = intOption(parser, portOption, 1, 999, "--port wants a number from 1 to 999");
     o.port = port.value_or(o.port);
-    const auto device = lastValue(
+    const auto device = singleValue(
         parser, deviceOption, [](const QString& text) { return !text.isEmpty(); },
         "--device wants a path");
     o.device = device.value_or(QString()).toStdString();
-    const auto baud = lastValue(
+    const auto baud = singleValue(
         parser, baudOption,
         [](const QString& text) { return text == u"4800" || text == u"9600" || text == u"19200"; },
         "--baud wants 4800, 9600 or 19200");
     o.baud = baud ? baud->toInt() : o.baud;
-    const auto parity = lastValue(
+    const auto parity = singleValue(
         parser, parityOption, [](const QString& text) { return parseParity(text).has_value(); },
         "--parity wants none, odd or even");
     o.parity = parity ? *parseParity(*parity) : o.parity;
     o.silent = parser.isSet(silentOption);
-    const auto delay = lastValue(
+    const auto delay = singleValue(
         parser, delayOption,
         [](const QString& text) {
             return metersim::DelayPattern::parse(text.toStdString(), kMaxDelayMs).has_value();

@@ -63,7 +63,8 @@ bool LogFollower::ensureOpen(QString* error) {
     }
     db.close();
     m_openedFile.reset();
-    if (!trend::openReadingLogReadOnly(db, m_path, error)) {
+    m_missing = !trend::openReadingLogReadOnly(db, m_path, error);
+    if (m_missing) {
         return false;
     }
     m_openedFile = identity;

@@ -48,6 +48,8 @@ class LogFollower {
     /// removed; false with the reason when there is no log to read.
     bool ensureOpen(QString* error);
     void close();
+    /// The last ensureOpen() found no log to read.
+    [[nodiscard]] bool missing() const { return m_missing; }
 
     /// last_id of the control row when it names a snapshot (1 to 65,500); 0 for an empty log;
     /// empty when the row cannot be read.
@@ -67,6 +69,7 @@ class LogFollower {
     QString m_path;
     QString m_connection;
     std::optional<std::pair<std::uint64_t, std::uint64_t>> m_openedFile;
+    bool m_missing = false;
 };
 
 } // namespace publish

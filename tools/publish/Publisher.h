@@ -1,43 +1,34 @@
 #pragma once
 
+#include "Delivery.h"
 #include "LogFollower.h"
+#include "MqttClient.h"
 #include "Payloads.h"
 #include "PublishOptions.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <cstdint>
-#include <deque>
 #include <optional>
-
-class QSocketNotifier;
-struct mosquitto;
+#include <vector>
 
 namespace publish {
 
 /// Follows the reading log and publishes each snapshot, at least once and in record order, to
-/// the broker. The MQTT client runs on this thread's event loop: its socket is watched by
-/// QSocketNotifier and driven with mosquitto_loop_read/write/misc, so the log, the window of
-/// messages in flight and the acknowledged position are touched by one thread only.
+/// the broker. The client runs on this thread's event loop, so the log, the delivery and the
+/// acknowledged position are touched by one thread only.
 class Publisher : public QObject {
     Q_OBJECT
 
   public:
-    /// Messages published and not yet acknowledged, at most.
-    static constexpr int kMaxInFlight = 64;
     /// Snapshots read from the log per statement, at most.
     static constexpr int kReadBatch = 256;
     static constexpr int kFirstRetryMs = 1000;
     static constexpr int kLastRetryMs = 30000;
 
     explicit Publisher(Options options, QObject* parent = nullptr);
-    ~Publisher() override;
-    Publisher(const Publisher&) = delete;
-    Publisher& operator=(const Publisher&) = delete;
 
     /// Starts following the log and connecting; finished() ends the run.
     void start();
@@ -48,12 +39,25 @@ class Publisher : public QObject {
     void finished(int exitCode);
 
   private:
-    enum class Link { Down, Connecting, Up };
-    struct InFlight {
-        RingPosition position;
-        int mid = 0;
-        bool acknowledged = false;
-    };
+    /// Where the run stands; only enter() changes it. The log is looked at once a second until
+    /// the run has finished, whatever the broker does; the first attempt follows the first look.
+    ///
+    ///   Connecting     -> Publishing     the broker accepted (WaitingForLog while there is no log)
+    ///   Publishing    <-> WaitingForLog  the log went away, or came (again)
+    ///   Connecting, Publishing, WaitingForLog
+    ///                  -> BackingOff     the attempt or the connection failed (--once: Finished)
+    ///   BackingOff     -> Connecting     after 1 s, 2 s, 4 s ... up to 30 s
+    ///   Publishing, WaitingForLog
+    ///                  -> SayingOffline  stop() (Finished when offline cannot be sent)
+    ///   SayingOffline  -> Finished       offline acknowledged, the connection failed, 3 s passed
+    ///   Connecting, BackingOff
+    ///                  -> Finished       stop()
+    enum class Phase { Connecting, WaitingForLog, Publishing, BackingOff, SayingOffline, Finished };
+
+    void enter(Phase next);
+    [[nodiscard]] bool connected() const {
+        return m_phase == Phase::Publishing || m_phase == Phase::WaitingForLog;
+    }
 
     void tick();
     void pollLog();
@@ -61,66 +65,37 @@ class Publisher : public QObject {
     /// even when caught up, to check that the ring still holds the position.
     void fill(bool polled = false);
     bool readMore(bool polled);
-    [[nodiscard]] bool caughtUp() const;
-    void checkOnceDone();
+    void sayLapped(const std::vector<SnapshotRow>& oldest);
 
-    void connectBroker();
-    void connectFailed(const QString& reason);
-    void dropConnection();
-    void afterLoop();
-    void watchSocket();
-    void unwatchSocket();
-    void releaseClient();
-    void onReadable();
-    void onWritable();
+    void onConnected();
+    void onAcknowledged(int mid);
+    void onStepped();
+    void brokerFailed(const QString& reason);
 
-    void onConnect(int rc);
-    void onDisconnect(int rc);
-    void onPublish(int mid);
-    void onLog(int level, const char* text);
-
-    bool publishRetained(const QString& topic, const QByteArray& payload, int* mid = nullptr);
     void writeStateNow();
-    void finish();
     /// One line on standard error, not repeated while the same trouble lasts.
     void complain(const QString& text);
 
     Options m_options;
     Topics m_topics;
     LogFollower m_log;
+    MqttClient m_client;
+    Delivery m_delivery;
+    Phase m_phase = Phase::Connecting;
 
-    mosquitto* m_client = nullptr;
-    Link m_link = Link::Down;
-    int m_socket = -1;
-    QSocketNotifier* m_readNotifier = nullptr;
-    QSocketNotifier* m_writeNotifier = nullptr;
     QTimer m_tick;
     QTimer m_retry;
     QTimer m_stopTimeout;
-    QElapsedTimer m_attempt;
+    /// The next wait after a failure; above the first while the broker is in trouble.
     int m_retryMs = kFirstRetryMs;
-    bool m_dropped = false;
-    QString m_dropReason;
-    QString m_refusal;
-    QString m_lastLoggedError;
-
-    std::optional<RingPosition> m_acknowledged;
-    bool m_stateDirty = false;
-    std::optional<RingPosition> m_read;
-    std::deque<SnapshotRow> m_pending;
-    std::deque<InFlight> m_inFlight;
     /// last_id of the control row at the last look; empty before the first one that read it.
     std::optional<std::int32_t> m_newest;
-    bool m_logOpen = false;
-    bool m_waitingForLog = false;
-
-    bool m_stopping = false;
-    bool m_finished = false;
+    /// The position the state file holds.
+    std::optional<RingPosition> m_saved;
+    /// The offline message while it waits for its acknowledgement.
+    std::optional<int> m_offlineMid;
     int m_exitCode = 0;
-    int m_offlineMid = -1;
-    bool m_offlineAcknowledged = false;
     QString m_lastComplaint;
-    bool m_brokerTrouble = false;
 };
 
 } // namespace publish
