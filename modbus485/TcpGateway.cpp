@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,6 +20,7 @@ constexpr std::size_t kMbapLengthAt = 4;
 // The length field counts the unit identifier and the PDU, which holds at most 253 bytes.
 constexpr std::size_t kMaxMbapLength = 1 + 253;
 constexpr std::size_t kCrcBytes = 2;
+constexpr std::size_t kRecentRequests = 16;
 
 /// Whole milliseconds from now until until, at least 0: what poll is given.
 int pollMs(Transport::TimePoint until) {
@@ -120,6 +122,10 @@ bool TcpGateway::write(std::span<const std::uint8_t> frame, TimePoint deadline) 
                                          static_cast<std::uint8_t>(length & 0xFF)};
         adu.insert(adu.end(), frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length));
         sent = sendAll(adu, deadline);
+        m_recent.push_back({m_transaction, std::chrono::steady_clock::now()});
+        if (m_recent.size() > kRecentRequests) {
+            m_recent.pop_front();
+        }
     }
     if (!sent) {
         // Half a frame in the stream would garble every later one.
@@ -175,7 +181,17 @@ void TcpGateway::unwrapAnswers(std::vector<std::uint8_t>& into) {
         if (m_stream.size() < whole) {
             return;
         }
-        if (be16(m_stream, 0) == m_transaction) {
+        const std::uint16_t transaction = be16(m_stream, 0);
+        if (transaction != m_transaction) {
+            for (const Sent& request : m_recent) {
+                if (request.transaction == transaction) {
+                    m_droppedLateness = static_cast<int>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - request.at)
+                            .count());
+                }
+            }
+        } else {
             const auto first = m_stream.begin() + static_cast<std::ptrdiff_t>(kMbapHeaderBytes - 1);
             const auto last = m_stream.begin() + static_cast<std::ptrdiff_t>(whole);
             const std::size_t at = into.size();
@@ -187,6 +203,10 @@ void TcpGateway::unwrapAnswers(std::vector<std::uint8_t>& into) {
         }
         m_stream.erase(m_stream.begin(), m_stream.begin() + static_cast<std::ptrdiff_t>(whole));
     }
+}
+
+std::optional<int> TcpGateway::takeDroppedLateness() {
+    return std::exchange(m_droppedLateness, std::nullopt);
 }
 
 } // namespace modbus485

@@ -6,6 +6,8 @@
 #include <modbus/modbus.h>
 
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <vector>
 
 namespace modbus485 {
@@ -31,6 +33,7 @@ class TcpGateway final : public Transport {
         return m_target.kind == PortTarget::Kind::ModbusTcp;
     }
     bool takesWireTime() const override { return false; }
+    std::optional<int> takeDroppedLateness() override;
 
   private:
     bool connect(TimePoint deadline);
@@ -46,6 +49,13 @@ class TcpGateway final : public Transport {
     // earlier connection can never pass for a later one's.
     std::uint16_t m_transaction = 0;
     std::vector<std::uint8_t> m_stream;
+    struct Sent {
+        std::uint16_t transaction;
+        TimePoint at;
+    };
+    // The latest requests, so an answer dropped for coming late still says how late it was.
+    std::deque<Sent> m_recent;
+    std::optional<int> m_droppedLateness;
 };
 
 } // namespace modbus485
