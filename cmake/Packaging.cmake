@@ -72,7 +72,7 @@ install(TARGETS modbus485 LIBRARY DESTINATION "${VX310_PRIVATE_DIR}"
     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 vx310_private_rpath(vx310 "${VX310_PRIVATE_DIR}")
 
-set(VX310_TOOLS vx310-meter-sim vx310-initdb)
+set(VX310_TOOLS vx310-meter-sim vx310-initdb vx310-port)
 if(TARGET vx310-export)
     list(APPEND VX310_TOOLS vx310-export)
 endif()

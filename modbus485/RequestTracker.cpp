@@ -80,8 +80,7 @@ void RequestTracker::settle(std::span<const std::uint8_t> frame, Clock::time_poi
 void RequestTracker::learn(const Request& r, Clock::time_point now) {
     const int lateness = std::max(0, msBetween(r.sent, now) - r.wireMs);
     if (r.id != m_waitingFor) {
-        const int wanted = std::min(kTimeoutCapMs, lateness + lateness / 4 + 20);
-        m_timeoutMs = std::max(m_timeoutMs, wanted);
+        raiseTimeout(lateness);
         return;
     }
     m_runLatenessMs = std::max(m_runLatenessMs, lateness);
@@ -91,6 +90,11 @@ void RequestTracker::learn(const Request& r, Clock::time_point now) {
         m_answeredRun = 0;
         m_runLatenessMs = 0;
     }
+}
+
+void RequestTracker::raiseTimeout(int latenessMs) {
+    const int wanted = std::min(kTimeoutCapMs, latenessMs + latenessMs / 4 + 20);
+    m_timeoutMs = std::max(m_timeoutMs, wanted);
 }
 
 /// How long after r, or after the last byte seen, the meter could still answer it.

@@ -89,6 +89,11 @@ class RequestTracker {
     /// answers on their way.
     void lineOpened(Clock::time_point now);
 
+    /// On a line that matches answers itself, nothing unsettled can stand in for a later answer.
+    void forgetUnsettled() { m_unsettled.clear(); }
+    /// An answer that came latenessMs late and was dropped by the line still teaches the timeout.
+    void lateAnswerDropped(int latenessMs) { raiseTimeout(latenessMs); }
+
     int timeoutMs() const { return m_timeoutMs; }
     std::size_t unsettledCount() const { return m_unsettled.size(); }
 
@@ -106,6 +111,7 @@ class RequestTracker {
     static int answerLimitMs(const Request& r);
     void settle(std::span<const std::uint8_t> frame, Clock::time_point now);
     void learn(const Request& r, Clock::time_point now);
+    void raiseTimeout(int latenessMs);
     void dropUnanswerable(Clock::time_point now);
 
     std::deque<Request> m_unsettled;

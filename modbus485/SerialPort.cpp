@@ -1,7 +1,5 @@
 #include "SerialPort.h"
 
-#include "PortPath.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -18,15 +16,6 @@
 
 namespace modbus485 {
 namespace {
-
-std::string devicePath(std::int32_t port) {
-    std::string link = portLinkPath(port);
-    struct stat st {};
-    if (lstat(link.c_str(), &st) == 0) {
-        return link;
-    }
-    return "/dev/ttyS" + std::to_string(port - 1);
-}
 
 /// A pseudo-terminal's far end stays with its owner (the simulator) across our closes, and so would
 /// an exclusive flag left on it by a master that died; the flock alone guards it.
@@ -47,7 +36,7 @@ int pollMs(Transport::TimePoint until) {
 
 bool SerialPort::open(const LineSettings& settings) {
     close();
-    const std::string path = devicePath(m_port);
+    const std::string& path = m_device;
     modbus_t* ctx = modbus_new_rtu(path.c_str(), settings.baud, settings.parity, 8, 1);
     if (ctx == nullptr) {
         return false;

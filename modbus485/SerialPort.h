@@ -12,7 +12,7 @@ namespace modbus485 {
 /// A port's serial device: <data>/modbus485/comN where that link exists, /dev/ttyS(N-1) otherwise.
 class SerialPort final : public Transport {
   public:
-    explicit SerialPort(std::int32_t port) : m_port(port) {}
+    explicit SerialPort(std::string device) : m_device(std::move(device)) {}
     ~SerialPort() override { close(); }
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -24,7 +24,7 @@ class SerialPort final : public Transport {
     void readUntil(TimePoint until, std::vector<std::uint8_t>& into) override;
 
   private:
-    std::int32_t m_port;
+    std::string m_device;
     modbus_t* m_ctx = nullptr;
     int m_fd = -1;
 };

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,6 +31,15 @@ class Transport {
     virtual bool write(std::span<const std::uint8_t> frame, TimePoint deadline) = 0;
     /// Waits until something comes or until passes, then appends all the line holds to into.
     virtual void readUntil(TimePoint until, std::vector<std::uint8_t>& into) = 0;
+
+    /// The connection that carried the last frame written went away: no answer can come on it.
+    virtual bool lost() const { return false; }
+    /// The line itself matches each answer to its request (a transaction identifier).
+    virtual bool answersMatched() const { return false; }
+    /// Bytes take time at the line's speed; a network has none worth counting.
+    virtual bool takesWireTime() const { return true; }
+    /// How late, in ms, an answer came that the line dropped as another request's; once each.
+    virtual std::optional<int> takeDroppedLateness() { return std::nullopt; }
 };
 
 } // namespace modbus485

@@ -2,7 +2,9 @@
 
 #include "Frame.h"
 #include "RequestTracker.h"
+#include "PortTarget.h"
 #include "SerialPort.h"
+#include "TcpGateway.h"
 
 #include <cstring>
 #include <map>
@@ -34,7 +36,20 @@ std::mutex g_mutex;
 std::map<int32_t, Link> g_links;
 
 /// The kind of line port N talks over: the one place another kind would be chosen.
-std::unique_ptr<Transport> transportFor(int32_t port) { return std::make_unique<SerialPort>(port); }
+/// The line port N reaches, as its port file says now; nothing when no open could use it.
+std::unique_ptr<Transport> transportFor(int32_t port) {
+    PortTarget target = portTarget(port);
+    switch (target.kind) {
+    case PortTarget::Kind::Serial:
+        return std::make_unique<SerialPort>(target.device);
+    case PortTarget::Kind::ModbusTcp:
+    case PortTarget::Kind::RtuOverTcp:
+        return std::make_unique<TcpGateway>(std::move(target));
+    case PortTarget::Kind::Invalid:
+        break;
+    }
+    return nullptr;
+}
 
 bool isOpen(const Link& link) { return link.transport && link.transport->isOpen(); }
 
@@ -48,6 +63,9 @@ void closeLine(Link& link) {
 // --- One exchange ---
 
 int wireMs(const Link& link, std::size_t bytes) {
+    if (!link.transport->takesWireTime()) {
+        return 0;
+    }
     const long long bits = static_cast<long long>(bytes) * link.bitsPerByte;
     return static_cast<int>((bits * 1000 + link.baud - 1) / link.baud);
 }
@@ -96,6 +114,7 @@ std::optional<Bytes> exchange(Link& link, const RequestFrame& request, const Sha
     const auto deadline = start + std::chrono::milliseconds(budget);
     tracker.startCall();
     bool syncSent = false;
+    bool sentAny = false;
     do {
         if (!tracker.awaiting() && tracker.mayAsk(Clock::now())) {
             if (!tracker.conflicts(answer)) {
@@ -104,18 +123,26 @@ std::optional<Bytes> exchange(Link& link, const RequestFrame& request, const Sha
                     break;
                 }
                 tracker.await(*id);
+                sentAny = true;
             } else if (const auto sync = tracker.syncFor(answer); sync && !syncSent) {
                 // Until its answer is in, an older request could answer in this one's place.
                 send(link, requestFrame(slave, sync->function, 0, sync->count),
                      syncShape(slave, *sync), kReadFraming + 2 * std::size_t{sync->count},
                      deadline);
                 syncSent = true;
+                sentAny = true;
             }
         }
-        if (tracker.answered()) {
+        if (tracker.answered() || (sentAny && link.transport->lost())) {
             break;
         }
     } while (waitForLine(link, deadline));
+    if (link.transport->answersMatched()) {
+        if (const auto late = link.transport->takeDroppedLateness()) {
+            tracker.lateAnswerDropped(*late);
+        }
+        tracker.forgetUnsettled();
+    }
     return tracker.finishCall();
 }
 
@@ -200,12 +227,15 @@ int32_t OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice) 
     closeLine(link);
     // Chosen at every open, as what the port names may have changed since the last.
     link.transport = transportFor(port);
-    if (!link.transport->open(LineSettings{kBauds[baudChoice], kParities[parityChoice]})) {
+    if (!link.transport || !link.transport->open(LineSettings{kBauds[baudChoice], kParities[parityChoice]})) {
         return -1;
     }
     link.baud = kBauds[baudChoice];
     link.bitsPerByte = parityChoice == 0 ? 10 : 11;
     link.tracker.lineOpened(Clock::now());
+    if (link.transport->answersMatched()) {
+        link.tracker.forgetUnsettled();
+    }
     return 0;
 }
 

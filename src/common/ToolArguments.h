@@ -16,8 +16,10 @@ inline void printToolError(const QString& text) {
 }
 
 /// Parses a tool's arguments with --help and --version added (both end the process with status
-/// 0). False after the one-line complaint for an unknown option or a stray argument.
-inline bool parseToolArguments(QCommandLineParser& parser, const QStringList& arguments) {
+/// 0). False after the one-line complaint for an unknown option, or for a stray argument when
+/// the tool takes none.
+inline bool parseToolArguments(QCommandLineParser& parser, const QStringList& arguments,
+                               bool takesArguments = false) {
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     if (!parser.parse(arguments)) {
@@ -30,7 +32,7 @@ inline bool parseToolArguments(QCommandLineParser& parser, const QStringList& ar
     if (parser.isSet(versionOption)) {
         parser.showVersion();
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    if (!takesArguments && !parser.positionalArguments().isEmpty()) {
         printToolError(QStringLiteral("unexpected argument '%1' (try --help)")
                            .arg(parser.positionalArguments().constFirst()));
         return false;

@@ -41,7 +41,7 @@ TEST(MeterSimCommandLine, RejectsBadArgumentsWithOneLineAndStatus2) {
         {{"--fail-writes", "many"}, "--fail-writes wants a count of writes"},
         {{"--frobnicate"}, "Unknown option 'frobnicate'. (try --help)"},
         {{"stray"}, "unexpected argument 'stray' (try --help)"},
-        {{"--port", "2", "--device", "/dev/null"}, "give either --port or --device, not both"},
+        {{"--port", "2", "--device", "/dev/null"}, "give one of --port, --device, --tcp and --rtu-over-tcp"},
         // A repeated option is refused like in every other tool, good values or not.
         {{"--port", "2", "--port", "3"}, "--port given twice (try --help)"},
         {{"--delay", "5", "--delay", "x"}, "--delay given twice (try --help)"},

@@ -56,7 +56,7 @@ dpkg-deb -x "$deb" "$root" || die "dpkg-deb -x failed"
 private=$(find "$root/usr/lib" -type f -path '*/vx310/vx310' -printf '%h\n')
 [ -n "$private" ] && [ -f "$private/libmodbus485.so" ] || die "no private folder with the station and its library under /usr/lib"
 echo "private folder: ${private#"$root"}"
-for f in vx310 vx310-meter-sim vx310-initdb; do
+for f in vx310 vx310-meter-sim vx310-initdb vx310-port; do
     [ -x "$root/usr/bin/$f" ] || fail "/usr/bin/$f missing or not executable"
 done
 # The publisher's user unit names the packaged program, not the build's install prefix.

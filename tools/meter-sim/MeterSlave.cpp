@@ -2,6 +2,7 @@
 
 #include "Frame.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -17,6 +18,7 @@ constexpr int kFirstAt = 2;
 constexpr int kCountAt = 4;
 constexpr int kByteCountAt = 6;
 constexpr std::size_t kShortestRequest = 4;
+constexpr std::size_t kCrcBytes = 2;
 
 using modbus485::isWrite;
 
@@ -74,11 +76,16 @@ void MeterSlave::publish() {
 }
 
 void MeterSlave::answer(modbus_t* ctx, std::span<const uint8_t> request) {
-    if (request.size() < kShortestRequest) {
+    // Over TCP the unit identifier ends a header of its own and no CRC follows.
+    const auto at = static_cast<std::size_t>(std::max(0, modbus_get_header_length(ctx) - 1));
+    const std::size_t checksum = at == 0 ? kCrcBytes : 0;
+    if (request.size() < at + kShortestRequest - kCrcBytes + checksum) {
         return;
     }
-    const bool broadcast = request[0] == MODBUS_BROADCAST_ADDRESS;
-    const int function = request[kFunctionAt];
+    const std::span<const uint8_t> body = request.subspan(at);
+    const std::size_t length = body.size() + kCrcBytes - checksum;
+    const bool broadcast = body[0] == MODBUS_BROADCAST_ADDRESS;
+    const int function = body[kFunctionAt];
     // libmodbus would also serve discrete inputs, coil writes and the slave-id report.
     if (!modbus485::isSupported(function)) {
         if (!broadcast) {
@@ -86,17 +93,17 @@ void MeterSlave::answer(modbus_t* ctx, std::span<const uint8_t> request) {
         }
         return;
     }
-    if (request.size() < modbus485::kRequestBytes) {
+    if (length < modbus485::kRequestBytes) {
         return;
     }
-    if (refusesWrite(request)) {
+    if (refusesWrite(body)) {
         if (!broadcast) {
             modbus_reply_exception(ctx, request.data(), MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
         }
         return;
     }
     const bool model = function == modbus485::kReadInput &&
-                       MODBUS_GET_INT16_FROM_INT8(request.data(), kFirstAt) >= kModelRegister;
+                       MODBUS_GET_INT16_FROM_INT8(body.data(), kFirstAt) >= kModelRegister;
     modbus_reply(ctx, request.data(), static_cast<int>(request.size()),
                  model ? m_model.get() : m_registers.get());
     if (isWrite(function)) {

@@ -24,7 +24,8 @@ class MeterSlave {
     /// Moves the readings, the energy and the relays on to unix time t.
     void update(double t);
 
-    /// Answers one CRC-checked request frame through ctx; a broadcast is carried out unanswered.
+    /// Answers one request through ctx, an RTU frame whose CRC holds or an MBAP one framed by a
+    /// TCP context; a broadcast is carried out unanswered.
     void answer(modbus_t* ctx, std::span<const uint8_t> request);
 
     /// Answers the next n writes with exception 04.

@@ -1,4 +1,5 @@
-// vx310-meter-sim: a Modbus RTU slave on a pseudo-terminal that behaves like the meter.
+// vx310-meter-sim: a Modbus slave that behaves like the meter, on a pseudo-terminal, a serial
+// device, or over TCP as behind a gateway.
 
 #include "DelayPattern.h"
 #include "Frame.h"
@@ -25,8 +26,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <termios.h>
@@ -47,7 +53,14 @@ constexpr int kIdlePollMs = 200;
 // What libmodbus has read of a request whose function it cannot size: address, function, CRC.
 constexpr std::size_t kUnsizedPart = 4;
 
+/// How the simulator is reached when not over a serial line.
+enum class Network { None, ModbusTcp, RtuOverTcp };
+
 struct Options {
+    Network network = Network::None;
+    std::string host = "127.0.0.1";
+    int tcpPort = 0;
+    int closeAfter = 0;
     int port = 1;
     std::string device;
     int baud = 9600;
@@ -107,6 +120,19 @@ std::optional<int> intOption(const QCommandLineParser& parser, const QCommandLin
     return value ? number(*value) : std::nullopt;
 }
 
+/// HOST:PORT or PORT alone (on loopback), HOST an IPv4 address, PORT 0 for any free one.
+std::optional<std::pair<std::string, int>> parseListenAddress(const QString& text) {
+    const auto colon = text.lastIndexOf(u':');
+    const std::string host =
+        colon < 0 ? std::string("127.0.0.1") : text.left(colon).toStdString();
+    const auto port = parseInt(text.mid(colon + 1).toStdString(), 0, 65535);
+    in_addr address{};
+    if (!port || inet_pton(AF_INET, host.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return std::pair(host, *port);
+}
+
 std::optional<char> parseParity(const QString& text) {
     if (text == u"none") {
         return 'N';
@@ -125,7 +151,8 @@ std::optional<char> parseParity(const QString& text) {
 Options parseOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "A Modbus RTU slave that behaves like the meter. While it runs, its standard "
+        "A Modbus RTU slave that behaves like the meter, on a pseudo-terminal, a serial device "
+        "or (as if behind a gateway) a TCP port. While it runs, its standard "
         "input takes the commands: silent on|off, delay MS|MS,MS,...|LO-HI, fail-writes N, "
         "freeze on|off."));
     const QCommandLineOption portOption(
@@ -159,8 +186,22 @@ Options parseOptions(const QStringList& arguments) {
         QStringLiteral("wire-time"),
         QStringLiteral("Also hold every answer back by the time request and answer would take "
                        "on a real line."));
+    const QCommandLineOption tcpOption(
+        QStringLiteral("tcp"),
+        QStringLiteral("Be a meter behind a Modbus TCP gateway, listening on [HOST:]PORT (an "
+                       "IPv4 address, 127.0.0.1 unless given; port 0 takes a free one)."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption rtuOverTcpOption(
+        QStringLiteral("rtu-over-tcp"),
+        QStringLiteral("Be a meter behind a serial server that passes RTU frames over TCP, "
+                       "listening on [HOST:]PORT."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption closeAfterOption(
+        QStringLiteral("close-after"),
+        QStringLiteral("Over TCP, close each connection after N answers."), QStringLiteral("N"));
     parser.addOptions({portOption, deviceOption, baudOption, parityOption, silentOption,
-                       delayOption, failWritesOption, wireTimeOption, freezeOption});
+                       delayOption, failWritesOption, wireTimeOption, freezeOption, tcpOption,
+                       rtuOverTcpOption, closeAfterOption});
     if (!common::parseToolArguments(parser, arguments)) {
         std::exit(kExitUsage);
     }
@@ -196,8 +237,25 @@ Options parseOptions(const QStringList& arguments) {
                              "--fail-writes wants a count of writes")
                        .value_or(o.failWrites);
     o.wireTime = parser.isSet(wireTimeOption);
-    if (port && device) {
-        usageError(QStringLiteral("give either --port or --device, not both"));
+    const auto listenOn = [](const QString& text) { return parseListenAddress(text).has_value(); };
+    const auto tcp = singleValue(parser, tcpOption, listenOn,
+                                 "--tcp wants [HOST:]PORT, HOST an IPv4 address");
+    const auto rtuOverTcp = singleValue(parser, rtuOverTcpOption, listenOn,
+                                        "--rtu-over-tcp wants [HOST:]PORT, HOST an IPv4 address");
+    if (tcp || rtuOverTcp) {
+        o.network = tcp ? Network::ModbusTcp : Network::RtuOverTcp;
+        std::tie(o.host, o.tcpPort) = *parseListenAddress(tcp ? *tcp : *rtuOverTcp);
+    }
+    o.closeAfter = intOption(parser, closeAfterOption, 1, kMaxFailWrites,
+                             "--close-after wants a count of answers")
+                       .value_or(0);
+    if (int(port.has_value()) + int(device.has_value()) + int(tcp.has_value()) +
+            int(rtuOverTcp.has_value()) >
+        1) {
+        usageError(QStringLiteral("give one of --port, --device, --tcp and --rtu-over-tcp"));
+    }
+    if (o.closeAfter > 0 && o.network == Network::None) {
+        usageError(QStringLiteral("--close-after needs --tcp or --rtu-over-tcp"));
     }
     return o;
 }
@@ -209,7 +267,9 @@ using Context = std::unique_ptr<modbus_t, ContextFree>;
 
 /// A context that frames requests and answers on fd; the line itself is opened elsewhere.
 Context contextOn(int fd, const std::string& name, const Options& o) {
-    Context ctx(modbus_new_rtu(name.c_str(), o.baud, o.parity, 8, 1));
+    Context ctx(o.network == Network::ModbusTcp
+                    ? modbus_new_tcp(o.host.c_str(), o.tcpPort)
+                    : modbus_new_rtu(name.c_str(), o.baud, o.parity, 8, 1));
     if (!ctx || modbus_set_socket(ctx.get(), fd) != 0) {
         fail("cannot set up libmodbus: " + std::string(modbus_strerror(errno)));
     }
@@ -242,8 +302,9 @@ std::optional<termios> configurePty(int fd, const Options& o) {
 
 class Simulator {
   public:
+    /// Serves the line lineFd, or with a listening server socket each connection made to it.
     Simulator(Options options, int lineFd, std::string lineName,
-              std::optional<termios> ptySettings);
+              std::optional<termios> ptySettings, int serverFd = -1);
 
     void run(int signalFd);
 
@@ -260,14 +321,20 @@ class Simulator {
     void moveOn();
     void onCommand(const std::string& line);
     void readStdin();
+    void acceptClient();
+    void dropClient();
+    /// The connection was closed by its other end.
+    bool clientGone() const;
 
     Options m_options;
     int m_fd;
+    int m_server = -1;
+    int m_answersOnConnection = 0;
     std::string m_lineName;
     std::optional<termios> m_ptySettings;
     metersim::MeterSlave m_slave;
     Context m_listen;
-    // libmodbus writes each answer into this pipe, so that the fault switches can hold it back
+    // libmodbus writes each answer into this socket pair, so that the fault switches can hold it back
     // while commands and signals are still served.
     int m_answerPipe[2] = {-1, -1};
     Context m_answer;
@@ -285,15 +352,17 @@ metersim::HoldingRegs startRegisters(const Options& o) {
 }
 
 Simulator::Simulator(Options options, int lineFd, std::string lineName,
-                     std::optional<termios> ptySettings)
-    : m_options(std::move(options)), m_fd(lineFd), m_lineName(std::move(lineName)),
-      m_ptySettings(ptySettings), m_slave(startRegisters(m_options)) {
+                     std::optional<termios> ptySettings, int serverFd)
+    : m_options(std::move(options)), m_fd(lineFd), m_server(serverFd),
+      m_lineName(std::move(lineName)), m_ptySettings(ptySettings),
+      m_slave(startRegisters(m_options)) {
     m_slave.failNextWrites(m_options.failWrites);
     // Readings from the start, even for a meter frozen from the start.
     m_slave.update(now());
     m_listen = listener();
-    if (pipe2(m_answerPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
-        fail(std::string("cannot make a pipe: ") + std::strerror(errno));
+    // A socket pair rather than a pipe: libmodbus sends a TCP answer with send().
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, m_answerPipe) != 0) {
+        fail(std::string("cannot make a socket pair: ") + std::strerror(errno));
     }
     m_answer = contextOn(m_answerPipe[1], m_lineName, m_options);
     // Before some exception answers libmodbus sleeps this long and flushes its line; the pipe
@@ -363,7 +432,50 @@ bool libmodbusSizes(int function) {
            function == MODBUS_FC_WRITE_AND_READ_REGISTERS;
 }
 
+void Simulator::acceptClient() {
+    const int fd = accept4(m_server, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    m_fd = fd;
+    m_answersOnConnection = 0;
+    m_listen = listener();
+}
+
+void Simulator::dropClient() {
+    close(m_fd);
+    m_fd = -1;
+    // An answer still held back has nowhere to go now.
+    m_pending.clear();
+    m_listen = listener();
+}
+
+bool Simulator::clientGone() const {
+    uint8_t byte = 0;
+    const ssize_t n = recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
 void Simulator::takeRequest() {
+    if (m_server >= 0 && clientGone()) {
+        dropClient();
+        return;
+    }
+    if (m_options.network == Network::ModbusTcp) {
+        uint8_t request[MODBUS_TCP_MAX_ADU_LENGTH] = {};
+        const int length = modbus_receive(m_listen.get(), request);
+        if (length < 0) {
+            // A stream that is not MBAP cannot be found in step again.
+            dropClient();
+            return;
+        }
+        // The gateway passes a request on to the unit it names; only this meter's are answered.
+        const int unit = request[modbus_get_header_length(m_listen.get()) - 1];
+        if (length > 0 && (unit == m_slave.address() || unit == MODBUS_BROADCAST_ADDRESS)) {
+            onRequest(std::span(request, static_cast<std::size_t>(length)));
+        }
+        return;
+    }
     if (!settingsMatch()) {
         readUntilQuiet();
         return;
@@ -435,6 +547,10 @@ void Simulator::sendPending() {
         }
     }
     m_pending.clear();
+    if (m_server >= 0 && m_options.closeAfter > 0 &&
+        ++m_answersOnConnection >= m_options.closeAfter) {
+        dropClient();
+    }
 }
 
 void Simulator::onCommand(const std::string& line) {
@@ -485,8 +601,10 @@ void Simulator::run(int signalFd) {
     while (true) {
         // One request at a time: later ones wait on the line until the pending answer is out.
         const bool waiting = !m_pending.empty();
+        const bool listening = m_fd < 0;
         pollfd fds[3] = {{signalFd, POLLIN, 0},
-                         {m_fd, static_cast<short>(waiting ? 0 : POLLIN), 0},
+                         {listening ? m_server : m_fd, static_cast<short>(waiting ? 0 : POLLIN),
+                          0},
                          {STDIN_FILENO, POLLIN, 0}};
         int timeout = kIdlePollMs;
         if (waiting) {
@@ -508,8 +626,12 @@ void Simulator::run(int signalFd) {
         if (waiting && Clock::now() >= m_due) {
             sendPending();
         }
-        if (!waiting && (fds[1].revents & POLLIN) != 0) {
-            takeRequest();
+        if (!waiting && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            if (listening) {
+                acceptClient();
+            } else {
+                takeRequest();
+            }
         }
         moveOn();
     }
@@ -537,7 +659,23 @@ int main(int argc, char** argv) {
     Context device;
     std::optional<termios> ptySettings;
     fs::path link;
-    if (!options.device.empty()) {
+    Context server;
+    int serverFd = -1;
+    if (options.network != Network::None) {
+        // libmodbus's own server side listens; the port actually bound is told on "ready".
+        server.reset(modbus_new_tcp(options.host.c_str(), options.tcpPort));
+        serverFd = server ? modbus_tcp_listen(server.get(), 8) : -1;
+        sockaddr_in bound{};
+        socklen_t size = sizeof bound;
+        if (serverFd < 0 ||
+            getsockname(serverFd, reinterpret_cast<sockaddr*>(&bound), &size) != 0) {
+            fail("cannot listen on " + options.host + ":" + std::to_string(options.tcpPort) +
+                 ": " + std::strerror(errno));
+        }
+        fcntl(serverFd, F_SETFL, fcntl(serverFd, F_GETFL) | O_NONBLOCK);
+        lineName = (options.network == Network::ModbusTcp ? "tcp://" : "rtu-over-tcp://") +
+                   options.host + ":" + std::to_string(ntohs(bound.sin_port));
+    } else if (!options.device.empty()) {
         device.reset(modbus_new_rtu(lineName.c_str(), options.baud, options.parity, 8, 1));
         if (!device || modbus_connect(device.get()) != 0) {
             fail("cannot open " + lineName + ": " + std::strerror(errno));
@@ -571,7 +709,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    Simulator sim(options, lineFd, lineName, ptySettings);
+    Simulator sim(options, lineFd, lineName, ptySettings, serverFd);
     std::printf("ready %s\n", link.empty() ? lineName.c_str() : link.c_str());
     std::fflush(stdout);
     sim.run(signalFd);
