@@ -182,6 +182,10 @@ build_qt() {
     # The station runs on the windows platform plugin; the Direct2D one would compile all of its
     # sources a second time.
     sed -i '/add_subdirectory(direct2d)/d' "$qt/src/plugins/platforms/CMakeLists.txt"
+    # With OpenGL off the dynamic-OpenGL switch still defaults to on, and the window code then
+    # asks the OpenGL classes that were never built whether rendering is software.
+    sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+        "$qt/src/plugins/platforms/windows/qwindowswindow.cpp"
 
     cmake -G Ninja -S "$qt" -B "$build" \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
