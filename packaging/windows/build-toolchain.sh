@@ -244,6 +244,8 @@ build_mosquitto() {
         -DWITH_LIB_CPP=OFF -DWITH_STATIC_LIBRARIES=OFF -DDOCUMENTATION=OFF
     cmake --build "$build" -j "$jobs"
     cmake --install "$build"
+    # Its install rule names no destination for the import library, so CMake leaves it out.
+    cp "$build/lib/libmosquitto.dll.a" "$prefix/lib/"
 }
 
 main() {
@@ -261,7 +263,7 @@ main() {
     piece mingw-runtime "$gcc_version r1" build_runtime
     piece qt6-base "$qt_version r1" build_qt
     piece libmodbus "$modbus_version r1" build_libmodbus
-    piece mosquitto "$mosquitto_version r1" build_mosquitto
+    piece mosquitto "$mosquitto_version r2" build_mosquitto
 
     # Only the logs stay: unpacked sources and build trees are large and cheap to recreate.
     rm -rf "$scratch/download" "$scratch"/*/
