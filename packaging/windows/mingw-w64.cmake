@@ -36,7 +36,9 @@ if(NOT DEFINED QT_HOST_PATH_CMAKE_DIR)
     set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
 endif()
 
-# Lets ctest and gtest_discover_tests run the Windows executables.
+# Lets ctest and gtest_discover_tests run the Windows executables. Wine keeps QT_* variables
+# to the Linux side: a Windows program sees WINEQT_QPA_PLATFORM=offscreen as QT_QPA_PLATFORM, and
+# finds the toolchain's DLLs through WINEPATH.
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
     find_program(VX310_WINE64 wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
     if(VX310_WINE64)
