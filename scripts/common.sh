@@ -15,9 +15,11 @@ VX310_PACKAGES=(
     desktop-file-utils appstream dpkg-dev file sqlite3
 )
 
+# The packages of the list given (the build's own when none is) that are not installed.
 vx310_missing_packages() {
-    local p
-    for p in "${VX310_PACKAGES[@]}"; do
+    local p list=("$@")
+    [ ${#list[@]} -eq 0 ] && list=("${VX310_PACKAGES[@]}")
+    for p in "${list[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
     done
 }

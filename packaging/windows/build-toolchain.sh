@@ -9,6 +9,7 @@
 #
 # Environment: VX310_WIN_TOOLCHAIN (prefix), VX310_WIN_JOBS (parallel jobs, default: all cores).
 set -euo pipefail
+source "$(dirname "$0")/../../scripts/common.sh"
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 toolchain_file=$here/mingw-w64.cmake
@@ -38,16 +39,9 @@ have_sources() {
     apt-get source --print-uris -qq qt6-base >/dev/null 2>&1
 }
 
-missing_packages() {
-    local p
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
-    done
-}
-
 ensure_prerequisites() {
     local missing
-    missing=$(missing_packages | tr '\n' ' ')
+    missing=$(vx310_missing_packages "${packages[@]}" | tr '\n' ' ')
     if [ -n "${missing// /}" ] || ! have_sources; then
         if [ "$(id -u)" -ne 0 ]; then
             echo "Missing Debian packages or source entries. As root, add a deb-src entry" >&2
