@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include <poll.h>
@@ -136,6 +137,8 @@ bool TcpGateway::write(std::span<const std::uint8_t> frame, TimePoint deadline) 
 
 void TcpGateway::readUntil(TimePoint until, std::vector<std::uint8_t>& into) {
     if (m_ctx == nullptr) {
+        // Nothing can come without a connection; the wait is slept, not spun.
+        std::this_thread::sleep_until(until);
         return;
     }
     pollfd pfd{m_fd, POLLIN, 0};
