@@ -16,7 +16,6 @@
 #include <cmath>
 #include <iterator>
 
-#include <sys/stat.h>
 
 namespace trend {
 
@@ -88,16 +87,8 @@ bool ReadingLog::open() {
     m_sinceOpenAttempt.start();
     m_sinceIdentityCheck.start();
     m_lastFault = LogFault::None;
-    m_openedFile = fileIdentity();
+    m_openedFile = common::fileIdentity(m_path);
     return openReadingLog(m_connectionName, m_path);
-}
-
-std::optional<std::pair<std::uint64_t, std::uint64_t>> ReadingLog::fileIdentity() const {
-    struct stat info {};
-    if (::stat(QFile::encodeName(m_path).constData(), &info) != 0) {
-        return std::nullopt;
-    }
-    return std::pair<std::uint64_t, std::uint64_t>(info.st_dev, info.st_ino);
 }
 
 bool ReadingLog::ensureOpen() {
@@ -107,7 +98,7 @@ bool ReadingLog::ensureOpen() {
         }
         m_sinceIdentityCheck.start();
         // A connection to a removed or replaced file would go on writing where nobody reads.
-        const auto identity = fileIdentity();
+        const auto identity = common::fileIdentity(m_path);
         if (identity && identity == m_openedFile) {
             return true;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/FileIdentity.h"
 #include "trend/ReadingLogFiles.h"
 
 #include <QElapsedTimer>
@@ -101,14 +102,11 @@ class ReadingLog {
     /// A statement that failed without a fault of the file itself: a table missing or foreign.
     bool failStatement(const QString& cause);
     void rollBack();
-    /// Device and inode of the file at the path, or empty when there is none.
-    [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity() const;
-
     QString m_connectionName;
     QString m_path;
     QElapsedTimer m_sinceOpenAttempt;
     QElapsedTimer m_sinceIdentityCheck;
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> m_openedFile;
+    std::optional<common::FileIdentity> m_openedFile;
     LogFault m_lastFault = LogFault::None;
     QString m_faultCause;
     QString m_lastSelectError;

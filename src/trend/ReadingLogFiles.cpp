@@ -1,5 +1,7 @@
 #include "trend/ReadingLogFiles.h"
 
+#include "common/FileIdentity.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,8 +14,6 @@
 #include <optional>
 #include <utility>
 
-#include <sys/stat.h>
-
 namespace trend {
 
 namespace {
@@ -23,14 +23,6 @@ constexpr const char* kCompanionSuffixes[] = {"", "-wal", "-shm", "-journal"};
 // As many links as the system itself follows before it gives up.
 constexpr int kMostLinksFollowed = 40;
 
-/// Device and inode of the file a path reaches, links followed; empty when there is none.
-std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        return std::nullopt;
-    }
-    return std::pair(info.st_dev, info.st_ino);
-}
 } // namespace
 
 QString resolvedPath(const QString& path) {
@@ -68,14 +60,14 @@ QString slVoidFirstRow(int month) {
 }
 
 bool isReadingLogFile(const QString& path, const QString& logPath) {
-    const auto target = fileIdentity(path);
+    const auto target = common::fileIdentity(path);
     const QString targetPath = resolvedPath(path);
     // The engine names the companions after the log's own path; a log reached through a link has
     // them beside the file it links to.
     for (const QString& log : {QFileInfo(logPath).absoluteFilePath(), resolvedPath(logPath)}) {
         for (const char* suffix : kCompanionSuffixes) {
             const QString file = log + QLatin1String(suffix);
-            const auto identity = fileIdentity(file);
+            const auto identity = common::fileIdentity(file);
             if ((target && identity) ? *target == *identity : resolvedPath(file) == targetPath) {
                 return true;
             }

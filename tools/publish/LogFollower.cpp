@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <limits>
 
-#include <sys/stat.h>
 
 namespace publish {
 
@@ -45,16 +44,8 @@ LogFollower::~LogFollower() {
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-std::optional<std::pair<std::uint64_t, std::uint64_t>> LogFollower::fileIdentity() const {
-    struct stat info {};
-    if (::stat(m_path.toLocal8Bit().constData(), &info) != 0) {
-        return std::nullopt;
-    }
-    return std::pair<std::uint64_t, std::uint64_t>(info.st_dev, info.st_ino);
-}
-
 bool LogFollower::ensureOpen(QString* error) {
-    const auto identity = fileIdentity();
+    const auto identity = common::fileIdentity(m_path);
     QSqlDatabase db = QSqlDatabase::contains(m_connection)
                           ? QSqlDatabase::database(m_connection, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);

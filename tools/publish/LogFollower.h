@@ -2,6 +2,8 @@
 
 #include "Payloads.h"
 
+#include "common/FileIdentity.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -64,11 +66,9 @@ class LogFollower {
     std::optional<std::pair<Batch, std::int32_t>> readOldest(int limit);
 
   private:
-    [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> fileIdentity() const;
-
     QString m_path;
     QString m_connection;
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> m_openedFile;
+    std::optional<common::FileIdentity> m_openedFile;
     bool m_missing = false;
 };
 
