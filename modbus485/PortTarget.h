@@ -9,9 +9,8 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace modbus485 {
 
@@ -115,27 +114,38 @@ inline PortTarget parseGatewayUrl(std::string_view text) {
     return target;
 }
 
+/// The device port N reaches when no file names another line for it: \\.\COM<N> on Windows,
+/// /dev/ttyS<N-1> elsewhere.
+inline std::string serialDevice(std::int32_t port) {
+#ifdef _WIN32
+    return "\\\\.\\COM" + std::to_string(port);
+#else
+    return "/dev/ttyS" + std::to_string(port - 1);
+#endif
+}
+
 /// Port N: the path at <data>/modbus485/com<N> when it is there (a regular file names a gateway
 /// on its first line, anything else is a serial device or the link to one), otherwise
-/// /dev/ttyS<N-1>. Ports below 1 have no device.
+/// serialDevice(N). Ports below 1 have no device.
 inline PortTarget portTarget(std::int32_t port) {
     if (port < 1) {
         return invalidTarget("ports start at 1");
     }
     PortTarget target;
     const std::string path = portLinkPath(port);
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(filePath(path), error);
+    if (error || !std::filesystem::exists(status)) {
         target.kind = PortTarget::Kind::Serial;
-        target.device = "/dev/ttyS" + std::to_string(port - 1);
+        target.device = serialDevice(port);
         return target;
     }
-    if (!S_ISREG(info.st_mode)) {
+    if (!std::filesystem::is_regular_file(status)) {
         target.kind = PortTarget::Kind::Serial;
         target.device = path;
         return target;
     }
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(filePath(path), std::ios::binary);
     std::string head(kMaxPortFileLine + 1, '\0');
     file.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(file.gcount()));

@@ -59,6 +59,8 @@ bool SerialPort::open(const LineSettings& settings) {
     return true;
 }
 
+bool SerialPort::isOpen() const { return m_ctx != nullptr; }
+
 void SerialPort::close() {
     if (m_ctx == nullptr) {
         return;

@@ -8,9 +8,13 @@
 #include <thread>
 #include <utility>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace modbus485 {
 namespace {
@@ -29,6 +33,66 @@ int pollMs(Transport::TimePoint until) {
         until - std::chrono::steady_clock::now());
     return std::max(0, static_cast<int>(left.count()));
 }
+
+// --- The socket calls, which differ between Winsock and the rest only in spelling ---
+
+#ifdef _WIN32
+SOCKET socketOf(int fd) { return static_cast<SOCKET>(fd); }
+
+/// Waits at most ms for the socket to take bytes (forWrite) or to have some.
+void waitOn(int fd, bool forWrite, int ms) {
+    WSAPOLLFD pfd{socketOf(fd), static_cast<SHORT>(forWrite ? POLLWRNORM : POLLRDNORM), 0};
+    WSAPoll(&pfd, 1, ms);
+}
+
+/// Bytes sent, 0 when the socket takes none now, -1 when the connection failed.
+long trySend(int fd, std::span<const std::uint8_t> bytes) {
+    const int n = ::send(socketOf(fd), reinterpret_cast<const char*>(bytes.data()),
+                         static_cast<int>(bytes.size()), 0);
+    if (n >= 0) {
+        return n;
+    }
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+/// Bytes read, 0 when none are there now, -1 when the connection is closed or failed.
+long tryRecv(int fd, std::uint8_t* buf, std::size_t size) {
+    const int n = ::recv(socketOf(fd), reinterpret_cast<char*>(buf), static_cast<int>(size), 0);
+    if (n > 0) {
+        return n;
+    }
+    return n < 0 && WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+#else
+void waitOn(int fd, bool forWrite, int ms) {
+    pollfd pfd{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    ::poll(&pfd, 1, ms);
+}
+
+long trySend(int fd, std::span<const std::uint8_t> bytes) {
+    while (true) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno != EINTR) {
+            return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+        }
+    }
+}
+
+long tryRecv(int fd, std::uint8_t* buf, std::size_t size) {
+    while (true) {
+        const ssize_t n = ::recv(fd, buf, size, MSG_DONTWAIT);
+        if (n > 0) {
+            return n;
+        }
+        if (n == 0 || errno != EINTR) {
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+        }
+    }
+}
+#endif
 
 std::uint16_t be16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1]);
@@ -82,21 +146,16 @@ bool TcpGateway::connect(TimePoint deadline) {
 bool TcpGateway::sendAll(std::span<const std::uint8_t> bytes, TimePoint deadline) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n =
-            ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const long n = trySend(m_fd, bytes.subspan(sent));
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return false;
-        }
         const int ms = pollMs(deadline);
-        if (ms <= 0) {
+        if (n < 0 || ms <= 0) {
             return false;
         }
-        pollfd pfd{m_fd, POLLOUT, 0};
-        ::poll(&pfd, 1, ms);
+        waitOn(m_fd, true, ms);
     }
     return true;
 }
@@ -141,30 +200,21 @@ void TcpGateway::readUntil(TimePoint until, std::vector<std::uint8_t>& into) {
         std::this_thread::sleep_until(until);
         return;
     }
-    pollfd pfd{m_fd, POLLIN, 0};
-    ::poll(&pfd, 1, pollMs(until));
+    waitOn(m_fd, false, pollMs(until));
     std::uint8_t buf[512];
-    while (true) {
-        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n > 0) {
-            if (m_target.kind == PortTarget::Kind::RtuOverTcp) {
-                into.insert(into.end(), buf, buf + n);
-            } else {
-                m_stream.insert(m_stream.end(), buf, buf + n);
-            }
-            continue;
-        }
-        if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-            // The gateway closed the connection: what was on its way is gone with it.
-            unwrapAnswers(into);
-            disconnect();
-            return;
-        }
-        if (errno != EINTR) {
-            break;
+    long n = 0;
+    while ((n = tryRecv(m_fd, buf, sizeof buf)) > 0) {
+        if (m_target.kind == PortTarget::Kind::RtuOverTcp) {
+            into.insert(into.end(), buf, buf + n);
+        } else {
+            m_stream.insert(m_stream.end(), buf, buf + n);
         }
     }
     unwrapAnswers(into);
+    if (n < 0) {
+        // The gateway closed the connection: what was on its way is gone with it.
+        disconnect();
+    }
 }
 
 /// Hands on, as RTU frames, the whole MBAP answers to the latest request; answers to earlier

@@ -9,7 +9,13 @@
 extern "C" {
 #endif
 
+#if defined(_WIN32) && defined(MODBUS485_BUILDING)
+#define MODBUS485_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define MODBUS485_API
+#else
 #define MODBUS485_API __attribute__((visibility("default")))
+#endif
 
 /// Opens or reopens port: 0, or -1 for a bad port or choice or a device it cannot have to itself.
 MODBUS485_API int32_t OpenPort_Modbus(int32_t port, int32_t baudChoice, int32_t parityChoice);
