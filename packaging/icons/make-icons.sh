@@ -1,5 +1,6 @@
 #!/bin/sh
-# Redraws the committed hicolor icons from the meter face on the splash picture (needs ImageMagick).
+# Redraws the committed hicolor icons from the meter face on the splash picture, and the Windows
+# icon from them (needs ImageMagick).
 # The build uses the committed PNGs and never runs this.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,3 +17,8 @@ for size in 48 128 256; do
         -filter Lanczos -resize "${size}x${size}" -depth 8 -strip \
         "PNG32:$here/vx310-$size.png"
 done
+
+# The Windows icon: the same sizes and the two small ones of lists and title bars.
+convert "$here/vx310-256.png" "$here/vx310-128.png" "$here/vx310-48.png" \
+    \( "$here/vx310-48.png" -resize 32x32 \) \( "$here/vx310-48.png" -resize 16x16 \) \
+    "$here/../windows/vx310.ico"

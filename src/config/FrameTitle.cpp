@@ -1,7 +1,19 @@
 #include "config/FrameTitle.h"
 
-#include <QGuiApplication>
 #include <QWidget>
+
+#ifdef _WIN32
+
+namespace config {
+
+// A Windows frame shows an empty title as empty.
+void clearFrameTitle(QWidget& /*window*/) {}
+
+} // namespace config
+
+#else
+
+#include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
@@ -49,3 +61,5 @@ void clearFrameTitle(QWidget& window) {
 }
 
 } // namespace config
+
+#endif

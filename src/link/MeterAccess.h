@@ -12,7 +12,11 @@ namespace meterlink {
 class MeterAccess {
   public:
     /// Default library name, looked up in the folder of the running executable.
+#ifdef _WIN32
+    static constexpr const char* kLibraryName = "MODBUS485.dll";
+#else
     static constexpr const char* kLibraryName = "modbus485";
+#endif
 
     /// Loads the library beside the executable.
     MeterAccess();

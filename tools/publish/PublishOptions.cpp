@@ -37,7 +37,11 @@ const std::array<OptionSpec, 13> kOptions = {{
     {"log", "FILE", "Reading log to follow (default: the station's log).", true},
     {"state", "FILE",
      "Where the last acknowledged snapshot is kept (default: "
+#ifdef _WIN32
+     "%LOCALAPPDATA%\\vx310\\publish-<station>.state).",
+#else
      "$XDG_STATE_HOME/vx310/publish-<station>.state).",
+#endif
      true},
     {"username", "USER", "User name for the broker.", false},
     {"password-file", "FILE", "File whose first line is the broker password.", true},

@@ -6,14 +6,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 namespace publish {
 
 QString defaultStatePath(const QString& station) {
+#ifdef _WIN32
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#else
     QString home = qEnvironmentVariable("XDG_STATE_HOME");
     if (home.isEmpty() || !QDir::isAbsolutePath(home)) {
         home = QDir::homePath() + QStringLiteral("/.local/state");
     }
+#endif
     return home + QStringLiteral("/vx310/publish-%1.state").arg(station);
 }
 

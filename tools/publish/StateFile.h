@@ -8,7 +8,8 @@
 
 namespace publish {
 
-/// $XDG_STATE_HOME/vx310/publish-<station>.state, ~/.local/state when the variable is unset.
+/// $XDG_STATE_HOME/vx310/publish-<station>.state, ~/.local/state when the variable is unset; on
+/// Windows %LOCALAPPDATA%\vx310\publish-<station>.state.
 QString defaultStatePath(const QString& station);
 
 /// The last acknowledged snapshot, or empty for a missing file. A file that cannot be read or

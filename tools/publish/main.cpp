@@ -9,14 +9,47 @@
 
 #include <mosquitto.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
 
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 constexpr int kExitUsage = 2;
+
+#ifdef _WIN32
+publish::Publisher* g_publisher = nullptr;
+HANDLE g_ended = nullptr;
+// Windows ends the process once the handler of a closed console returns, and gives it 5 s.
+constexpr DWORD kCloseGraceMs = 4000;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    QMetaObject::invokeMethod(g_publisher, [] { g_publisher->stop(0); }, Qt::QueuedConnection);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        WaitForSingleObject(g_ended, kCloseGraceMs);
+    }
+    return TRUE;
+}
+
+/// Ctrl+C, Ctrl+Break and a closed console end the run cleanly: offline said, position kept.
+void stopOnSignals(publish::Publisher& publisher) {
+    g_publisher = &publisher;
+    g_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void signalsDone() {
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    if (g_ended != nullptr) {
+        SetEvent(g_ended);
+    }
+}
+#else
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
@@ -45,6 +78,9 @@ void stopOnSignals(publish::Publisher& publisher) {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+void signalsDone() {}
+#endif
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -67,6 +103,7 @@ int main(int argc, char* argv[]) {
         stopOnSignals(publisher);
         QMetaObject::invokeMethod(&publisher, &publish::Publisher::start, Qt::QueuedConnection);
         app.exec();
+        signalsDone();
     }
     mosquitto_lib_cleanup();
     return status;
