@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds what the Windows build of the station links against, for x86_64-w64-mingw32, from
 # Debian's own source packages: Qt 6 (Core, Gui, Widgets, Sql with SQLite, PrintSupport, Network,
-# Test and their Windows plugins), libmodbus and libmosquitto's client library.
+# Test and their Windows plugins), libmodbus, libmosquitto's client library and GoogleTest for the
+# suites that run under wine.
 #
 # Everything is installed into one prefix, ${VX310_WIN_TOOLCHAIN:-$HOME/.cache/vx310/win64}.
 # Each piece leaves a stamp holding the Debian source version and the recipe it was built with,
@@ -30,6 +31,8 @@ packages=(
     tcl
     # libmodbus ships without a generated configure script
     autoconf automake libtool
+    # GoogleTest's own sources, built for Windows like the rest
+    libgtest-dev
 )
 
 # Source packages come from the same suites as the binary packages this machine runs.
@@ -242,6 +245,20 @@ build_mosquitto() {
     cp "$build/lib/libmosquitto.dll.a" "$prefix/lib/"
 }
 
+# ---- GoogleTest, from the sources Debian ships beside its Linux build
+
+build_googletest() {
+    local build=$scratch/googletest-build
+    cmake -G Ninja -S /usr/src/googletest -B "$build" \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" \
+        -DCMAKE_CROSSCOMPILING_EMULATOR= \
+        -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DBUILD_SHARED_LIBS=OFF -DINSTALL_GTEST=ON -DBUILD_GMOCK=OFF
+    cmake --build "$build" -j "$jobs"
+    cmake --install "$build"
+}
+
 main() {
     local started=$SECONDS
     ensure_prerequisites
@@ -258,6 +275,7 @@ main() {
     piece qt6-base "$qt_version r1" build_qt
     piece libmodbus "$modbus_version r1" build_libmodbus
     piece mosquitto "$mosquitto_version r2" build_mosquitto
+    piece googletest "$(dpkg-query -W -f='${Version}' libgtest-dev) r1" build_googletest
 
     # Only the logs stay: unpacked sources and build trees are large and cheap to recreate.
     rm -rf "$scratch/download" "$scratch"/*/

@@ -28,20 +28,18 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Headers installed there are included by their folder (<modbus/modbus.h>), as from /usr/include.
+set(CMAKE_C_STANDARD_INCLUDE_DIRECTORIES "${VX310_WIN_TOOLCHAIN}/include")
+set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES "${VX310_WIN_TOOLCHAIN}/include")
+
+# pkg-config answers for the toolchain's libraries (libmodbus, libmosquitto), not the machine's.
+set(ENV{PKG_CONFIG_LIBDIR} "${VX310_WIN_TOOLCHAIN}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
+
 # Qt's code generators (moc, rcc, uic) come from the native Debian Qt of the same version.
 if(NOT DEFINED QT_HOST_PATH)
     set(QT_HOST_PATH /usr)
 endif()
 if(NOT DEFINED QT_HOST_PATH_CMAKE_DIR)
     set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
-endif()
-
-# Lets ctest and gtest_discover_tests run the Windows executables. Wine keeps QT_* variables
-# to the Linux side: a Windows program sees WINEQT_QPA_PLATFORM=offscreen as QT_QPA_PLATFORM, and
-# finds the toolchain's DLLs through WINEPATH.
-if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
-    find_program(VX310_WINE64 wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-    if(VX310_WINE64)
-        set(CMAKE_CROSSCOMPILING_EMULATOR ${VX310_WINE64})
-    endif()
 endif()
