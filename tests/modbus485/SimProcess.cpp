@@ -73,28 +73,22 @@ TempDir::~TempDir() {
     }
 }
 
-SimProcess::SimProcess(const std::string& dataHome, std::vector<std::string> args) {
-    setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
         return;
     }
-    args.insert(args.begin(), VX310_METER_SIM);
-    m_pid = spawn(args, in[0], out[1], STDERR_FILENO);
+    m_pid = spawn(argv, in[0], out[1], STDERR_FILENO);
     close(in[0]);
     close(out[1]);
     m_stdin = in[1];
     m_stdout = out[0];
-    const auto line = readLine(kReadyTimeout);
-    if (line && line->starts_with("ready ")) {
-        m_link = line->substr(6);
-    }
 }
 
-SimProcess::~SimProcess() { stop(); }
+ChildProcess::~ChildProcess() { stop(); }
 
-int SimProcess::stop() {
+int ChildProcess::stop() {
     int status = -1;
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
@@ -114,33 +108,20 @@ int SimProcess::stop() {
     return status;
 }
 
-void SimProcess::closeStdin() {
+void ChildProcess::closeStdin() {
     if (m_stdin >= 0) {
         close(m_stdin);
         m_stdin = -1;
     }
 }
 
-bool SimProcess::command(const std::string& line) {
+bool ChildProcess::writeLine(const std::string& line) {
     const std::string text = line + "\n";
-    if (m_stdin < 0 ||
-        write(m_stdin, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        return false;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kCommandTimeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const auto reply = readLine(kCommandTimeout);
-        if (!reply) {
-            return false;
-        }
-        if (*reply == "ok " + line) {
-            return true;
-        }
-    }
-    return false;
+    return m_stdin >= 0 &&
+           write(m_stdin, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-std::optional<std::string> SimProcess::readLine(std::chrono::milliseconds timeout) {
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
         const auto newline = m_buffer.find('\n');
@@ -165,6 +146,33 @@ std::optional<std::string> SimProcess::readLine(std::chrono::milliseconds timeou
         }
         m_buffer.append(buf, static_cast<std::size_t>(n));
     }
+}
+
+SimProcess::SimProcess(const std::string& dataHome, std::vector<std::string> args) {
+    setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+    args.insert(args.begin(), VX310_METER_SIM);
+    m_child = std::make_unique<ChildProcess>(args);
+    const auto line = m_child->readLine(kReadyTimeout);
+    if (line && line->starts_with("ready ")) {
+        m_link = line->substr(6);
+    }
+}
+
+bool SimProcess::command(const std::string& line) {
+    if (!m_child->writeLine(line)) {
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kCommandTimeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto reply = m_child->readLine(kCommandTimeout);
+        if (!reply) {
+            return false;
+        }
+        if (*reply == "ok " + line) {
+            return true;
+        }
+    }
+    return false;
 }
 
 RunResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,

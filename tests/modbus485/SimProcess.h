@@ -3,6 +3,7 @@
 // Runs the real meter simulator (or any other program) as a child process for tests.
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,11 +25,34 @@ class TempDir {
     std::string m_path;
 };
 
+/// A program talked to a line at a time: its standard input and output are ours, its standard
+/// error the test's.
+class ChildProcess {
+  public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    /// Writes line and a line feed to the program's standard input.
+    bool writeLine(const std::string& line);
+    /// The next line the program writes, without its line feed; empty when none came in time.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+    void closeStdin();
+    /// Ends the program with SIGTERM and returns its exit status (-1 if it did not end).
+    int stop();
+
+  private:
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    int m_stdout = -1;
+    std::string m_buffer;
+};
+
 /// The simulator on its own pty; the data folder also becomes this process's XDG_DATA_HOME.
 class SimProcess {
   public:
     SimProcess(const std::string& dataHome, std::vector<std::string> args);
-    ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
@@ -40,18 +64,13 @@ class SimProcess {
     bool command(const std::string& line);
 
     /// Closes the simulator's stdin, as a terminal that goes away would.
-    void closeStdin();
+    void closeStdin() { m_child->closeStdin(); }
 
     /// Ends the simulator with SIGTERM and returns its exit status (-1 if it did not end).
-    int stop();
+    int stop() { return m_child->stop(); }
 
   private:
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout);
-
-    pid_t m_pid = -1;
-    int m_stdin = -1;
-    int m_stdout = -1;
-    std::string m_buffer;
+    std::unique_ptr<ChildProcess> m_child;
     std::string m_link;
 };
 
