@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace common {
 
@@ -26,11 +27,16 @@ inline bool parseToolArguments(QCommandLineParser& parser, const QStringList& ar
         printToolError(parser.errorText() + QStringLiteral(" (try --help)"));
         return false;
     }
+    // Written here rather than by Qt, which on Windows shows them in a message box whenever the
+    // tool has no console window of its own (run from a script, a service or another program).
     if (parser.isSet(helpOption)) {
-        parser.showHelp(0);
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        std::exit(0);
     }
     if (parser.isSet(versionOption)) {
-        parser.showVersion();
+        std::printf("%s %s\n", qUtf8Printable(QCoreApplication::applicationName()),
+                    qUtf8Printable(QCoreApplication::applicationVersion()));
+        std::exit(0);
     }
     if (!takesArguments && !parser.positionalArguments().isEmpty()) {
         printToolError(QStringLiteral("unexpected argument '%1' (try --help)")
