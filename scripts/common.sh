@@ -24,10 +24,11 @@ vx310_missing_packages() {
     done
 }
 
-# Installs what is missing when run as root; otherwise names the command and stops.
+# Installs what is missing of the list given (the build's own when none is) when run as root;
+# otherwise names the command and stops.
 vx310_ensure_packages() {
     local missing
-    missing=$(vx310_missing_packages | tr '\n' ' ')
+    missing=$(vx310_missing_packages "$@" | tr '\n' ' ')
     [ -z "${missing// /}" ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
         echo "Missing Debian packages. Install them with:" >&2
@@ -37,6 +38,23 @@ vx310_ensure_packages() {
     echo "Installing Debian packages: $missing"
     apt-get update -q
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+}
+
+# What the Windows build's tests run on besides the toolchain: wine, the installer maker, and the
+# Linux build's simulator and fonts, which the list above has.
+VX310_WINDOWS_TEST_PACKAGES=(wine64 nsis)
+
+# Where packaging/windows/build-toolchain.sh puts the Windows toolchain.
+vx310_windows_toolchain() {
+    echo "${VX310_WIN_TOOLCHAIN:-$HOME/.cache/vx310/win64}"
+}
+
+# True when the toolchain holds every piece the Windows build needs.
+vx310_windows_toolchain_ready() {
+    local stamps
+    stamps="$(vx310_windows_toolchain)/stamps"
+    [ -f "$stamps/qt6-base" ] && [ -f "$stamps/libmodbus" ] && [ -f "$stamps/mosquitto" ] &&
+        [ -f "$stamps/googletest" ] && [ -f "$stamps/mingw-runtime" ]
 }
 
 vx310_build() {
