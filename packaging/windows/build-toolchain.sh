@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds what the Windows build of the station links against, for x86_64-w64-mingw32, from
 # Debian's own source packages: Qt 6 (Core, Gui, Widgets, Sql with SQLite, PrintSupport, Network,
-# Test and their Windows plugins), libmodbus, libmosquitto's client library and GoogleTest for the
-# suites that run under wine.
+# Test and their Windows plugins), libmodbus, OpenSSL's libraries and libmosquitto's client library
+# with TLS, and GoogleTest for the suites that run under wine.
 #
 # Everything is installed into one prefix, ${VX310_WIN_TOOLCHAIN:-$HOME/.cache/vx310/win64}.
 # Each piece leaves a stamp holding the Debian source version and the recipe it was built with,
-# and is skipped while that stamp still matches, so the script can simply be run again.
+# and is skipped while that stamp still matches, so the script can simply be run again. A piece is
+# built from the newest version of its source package that can be fetched: a mirror may list a
+# version before it holds all of its files.
 #
 # Environment: VX310_WIN_TOOLCHAIN (prefix), VX310_WIN_JOBS (parallel jobs, default: all cores).
 set -euo pipefail
@@ -77,9 +79,17 @@ EOF
     fi
 }
 
-# The version apt-get source would fetch, e.g. 6.4.2+dfsg-10.
-source_version() {
-    apt-get source --print-uris -qq "$1" | sed -n "s/.* $1_\(.*\)\.dsc .*/\1/p" | head -n1
+# Every version of a source package the source entries offer, newest first, e.g. 6.4.2+dfsg-10.
+source_versions() {
+    local version i sorted=()
+    for version in $(apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -u); do
+        i=0
+        while [ $i -lt ${#sorted[@]} ] && dpkg --compare-versions "${sorted[$i]}" gt "$version"; do
+            i=$((i + 1))
+        done
+        sorted=("${sorted[@]:0:$i}" "$version" "${sorted[@]:$i}")
+    done
+    printf '%s\n' "${sorted[@]}"
 }
 
 stamp_dir=$prefix/stamps
@@ -103,8 +113,10 @@ unpack() {
     fi
     rm -rf "$dir" "$scratch/$package-build"
     mkdir -p "$scratch/download"
-    (cd "$scratch/download" && apt-get source -q --download-only "$package=$version" >/dev/null)
-    dpkg-source --no-check --no-copy -x "$scratch/download/${package}_${version}.dsc" "$dir" >/dev/null
+    (cd "$scratch/download" && apt-get source -q --download-only "$package=$version" >/dev/null) ||
+        return 1
+    dpkg-source --no-check --no-copy -x "$scratch/download/${package}_${version}.dsc" "$dir" \
+        >/dev/null || return 1
     echo "$version" >"$dir/.vx310-unpacked"
 }
 
@@ -134,6 +146,25 @@ piece() {
     echo "$name: built in $((SECONDS - started)) s ($key)"
 }
 
+# Runs piece name from the newest version of a source package that can be fetched and unpacked
+# into $scratch/<package>, unless that version is built already; the builder gets the version.
+from_source() {
+    local name=$1 package=$2 recipe=$3 builder=$4 version
+    for version in $(source_versions "$package"); do
+        if stamp_matches "$name" "$version $recipe"; then
+            echo "$name: skipped ($version $recipe)"
+            return 0
+        fi
+        if unpack "$package" "$version" 2>"$scratch/$name-fetch.log"; then
+            piece "$name" "$version $recipe" "$builder" "$version"
+            return 0
+        fi
+        echo "$name: $package $version cannot be fetched; trying the version before it" >&2
+    done
+    echo "$name: no version of $package can be fetched from the source entries" >&2
+    exit 1
+}
+
 # ---- the compiler's own run-time DLLs, which every executable built here needs beside it
 
 build_runtime() {
@@ -150,8 +181,10 @@ build_runtime() {
 # single-file amalgamation the bundled SQLite driver compiles.
 add_sqlite_amalgamation() {
     local qt=$1 version
-    version=$(source_version sqlite3)
-    unpack sqlite3 "$version"
+    for version in $(source_versions sqlite3); do
+        unpack sqlite3 "$version" && break
+    done
+    [ -f "$scratch/sqlite3/.vx310-unpacked" ]
     (cd "$scratch/sqlite3" && ./configure --disable-tcl >/dev/null && make sqlite3.c)
     mkdir -p "$qt/src/3rdparty/sqlite"
     cp "$scratch/sqlite3/sqlite3.c" "$scratch/sqlite3/sqlite3.h" "$qt/src/3rdparty/sqlite/"
@@ -173,7 +206,6 @@ add_wintab_headers() {
 
 build_qt() {
     local qt=$scratch/qt6-base build=$scratch/qt6-base-build
-    unpack qt6-base "$qt_version"
     [ -f "$qt/src/3rdparty/sqlite/sqlite3.c" ] || add_sqlite_amalgamation "$qt"
     [ -f "$qt/src/3rdparty/wintab/wintab.h" ] || add_wintab_headers "$qt"
     # The station runs on the windows platform plugin; the Direct2D one would compile all of its
@@ -211,7 +243,6 @@ build_qt() {
 
 build_libmodbus() {
     local src=$scratch/libmodbus
-    unpack libmodbus "$modbus_version"
     (
         cd "$src"
         autoreconf -fi
@@ -222,11 +253,22 @@ build_libmodbus() {
     )
 }
 
+# ---- OpenSSL's libraries, for libmosquitto's TLS
+
+build_openssl() {
+    (
+        cd "$scratch/openssl"
+        ./Configure mingw64 shared no-tests --cross-compile-prefix="$triple-" \
+            --prefix="$prefix" --libdir=lib CC=gcc-posix
+        make -j "$jobs" build_libs
+        make install_dev install_runtime_libs
+    )
+}
+
 # ---- libmosquitto (the client library only)
 
 build_mosquitto() {
     local src=$scratch/mosquitto build=$scratch/mosquitto-build
-    unpack mosquitto "$mosquitto_version"
     # The Windows branch of the threading set-up points at a Visual C++ pthreads folder;
     # MinGW has its own pthread library, found like on any other system.
     sed -i 's/^\tif (WIN32)$/\tif (WIN32 AND MSVC)/' "$src/CMakeLists.txt"
@@ -235,7 +277,8 @@ build_mosquitto() {
         -DCMAKE_CROSSCOMPILING_EMULATOR= \
         -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DWITH_TLS=OFF -DWITH_TLS_PSK=OFF -DWITH_EC=OFF -DWITH_CJSON=OFF \
+        -DWITH_TLS=ON -DWITH_TLS_PSK=ON -DOPENSSL_ROOT_DIR="$prefix" \
+        -DWITH_EC=ON -DWITH_CJSON=OFF \
         -DWITH_THREADING=ON -DWITH_SRV=OFF -DWITH_SOCKS=ON \
         -DWITH_BROKER=OFF -DWITH_APPS=OFF -DWITH_CLIENTS=OFF -DWITH_PLUGINS=OFF \
         -DWITH_LIB_CPP=OFF -DWITH_STATIC_LIBRARIES=OFF -DDOCUMENTATION=OFF
@@ -264,17 +307,16 @@ main() {
     ensure_prerequisites
     mkdir -p "$prefix" "$scratch"
 
-    qt_version=$(source_version qt6-base)
-    modbus_version=$(source_version libmodbus)
-    mosquitto_version=$(source_version mosquitto)
     local gcc_version
     gcc_version=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
 
-    # The number after the version is the recipe: raise it when a piece's build changes.
+    # The text after the version is the recipe: raise its number when a piece's build changes.
     piece mingw-runtime "$gcc_version r1" build_runtime
-    piece qt6-base "$qt_version r1" build_qt
-    piece libmodbus "$modbus_version r1" build_libmodbus
-    piece mosquitto "$mosquitto_version r2" build_mosquitto
+    from_source qt6-base qt6-base r1 build_qt
+    from_source libmodbus libmodbus r1 build_libmodbus
+    from_source openssl openssl r1 build_openssl
+    # Built again whenever OpenSSL is.
+    from_source mosquitto mosquitto "r3 with openssl $(cat "$stamp_dir/openssl")" build_mosquitto
     piece googletest "$(dpkg-query -W -f='${Version}' libgtest-dev) r1" build_googletest
 
     # Only the logs stay: unpacked sources and build trees are large and cheap to recreate.
