@@ -114,6 +114,11 @@ bool MqttClient::prepare(QString* error) {
                                          cert.isEmpty() ? nullptr : cert.constData(),
                                          key.isEmpty() ? nullptr : key.constData(),
                                          [](char*, int, int, void*) { return 0; });
+        if (rc == MOSQ_ERR_NOT_SUPPORTED) {
+            *error = QStringLiteral("this build's MQTT library has no TLS: an mqtts:// broker "
+                                    "cannot be reached");
+            return false;
+        }
         if (rc != MOSQ_ERR_SUCCESS) {
             *error = QStringLiteral("cannot use the TLS files (--cafile, --cert, --key): %1")
                          .arg(QString::fromUtf8(mosquitto_strerror(rc)));

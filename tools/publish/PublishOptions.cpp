@@ -45,7 +45,11 @@ const std::array<OptionSpec, 13> kOptions = {{
      true},
     {"username", "USER", "User name for the broker.", false},
     {"password-file", "FILE", "File whose first line is the broker password.", true},
+#ifdef _WIN32
+    {"cafile", "FILE", "CA certificates to check an mqtts:// broker (required on Windows).",
+#else
     {"cafile", "FILE", "CA certificates to check an mqtts:// broker (default: the system's).",
+#endif
      true},
     {"cert", "FILE", "Client certificate for an mqtts:// broker (with --key).", true},
     {"key", "FILE", "Key of the client certificate.", true},
@@ -265,6 +269,14 @@ std::optional<Options> parseOptions(const QStringList& arguments) {
         complain(QStringLiteral("--cafile, --cert and --key need an mqtts:// broker"));
         return std::nullopt;
     }
+#ifdef _WIN32
+    // The TLS library cannot read the Windows certificate store: a broker checked against no CA
+    // would fail every connect.
+    if (result.tls && result.cafile.isEmpty()) {
+        complain(QStringLiteral("an mqtts:// broker needs --cafile on Windows"));
+        return std::nullopt;
+    }
+#endif
     return result;
 }
 
