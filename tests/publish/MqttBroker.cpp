@@ -269,4 +269,35 @@ bool Subscriber::waitFor(const std::function<bool(const std::vector<Message>&)>&
     return waitUntil([&] { return done(messages()); }, timeoutMs);
 }
 
+bool makeTlsFiles(const QString& folder, QString* output) {
+    const QDir dir(folder);
+    const auto file = [&dir](const QString& name) { return dir.filePath(name); };
+    QFile extensions(file(QStringLiteral("san.ext")));
+    if (!extensions.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    extensions.write("subjectAltName=IP:127.0.0.1\n");
+    extensions.close();
+    const QStringList ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    for (const QString ca : {"ca", "other-ca"}) {
+        if (!runCommand("openssl",
+                        QStringList{"req", "-x509"} + ec +
+                            QStringList{"-keyout", file(ca + ".key"), "-out", file(ca + ".crt"),
+                                        "-subj", "/CN=" + ca, "-days", "2"},
+                        output)) {
+            return false;
+        }
+    }
+    return runCommand("openssl",
+                      QStringList{"req"} + ec +
+                          QStringList{"-keyout", file("server.key"), "-out", file("server.csr"),
+                                      "-subj", "/CN=127.0.0.1"},
+                      output) &&
+           runCommand("openssl",
+                      {"x509", "-req", "-in", file("server.csr"), "-CA", file("ca.crt"), "-CAkey",
+                       file("ca.key"), "-CAcreateserial", "-out", file("server.crt"), "-days", "2",
+                       "-extfile", file("san.ext")},
+                      output);
+}
+
 } // namespace mqtttest

@@ -91,6 +91,11 @@ class Subscriber {
     qsizetype m_subscriptions = 0;
 };
 
+/// The TLS files of a run, made in folder: a CA (ca.crt, ca.key), a server certificate for
+/// 127.0.0.1 signed by it (server.crt, server.key) and a CA that signed nothing (other-ca.crt).
+/// False, with openssl's words in output, when they could not be made.
+bool makeTlsFiles(const QString& folder, QString* output);
+
 /// Runs a command to its end; false when it did not exit with status 0.
 bool runCommand(const QString& program, const QStringList& arguments, QString* output = nullptr);
 

@@ -405,37 +405,8 @@ class PublishToolTls : public PublishTool {
     void SetUp() override {
         PublishTool::SetUp();
         const auto file = [this](const char* name) { return scratch.filePath(QLatin1StringView(name)); };
-        QFile extensions(file("san.ext"));
-        ASSERT_TRUE(extensions.open(QIODevice::WriteOnly));
-        extensions.write("subjectAltName=IP:127.0.0.1\n");
-        extensions.close();
-        const QStringList ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                "-nodes"};
         QString output;
-        for (const char* ca : {"ca", "other-ca"}) {
-            ASSERT_TRUE(mqtttest::runCommand(
-                "openssl",
-                QStringList{"req", "-x509"} + ec +
-                    QStringList{"-keyout", file(ca) + ".key", "-out", file(ca) + ".crt", "-subj",
-                                QStringLiteral("/CN=%1").arg(QLatin1StringView(ca)), "-days",
-                                "2"},
-                &output))
-                << output.toStdString();
-        }
-        ASSERT_TRUE(mqtttest::runCommand(
-            "openssl",
-            QStringList{"req"} + ec +
-                QStringList{"-keyout", file("server.key"), "-out", file("server.csr"), "-subj",
-                            "/CN=127.0.0.1"},
-            &output))
-            << output.toStdString();
-        ASSERT_TRUE(mqtttest::runCommand(
-            "openssl",
-            {"x509", "-req", "-in", file("server.csr"), "-CA", file("ca.crt"), "-CAkey",
-             file("ca.key"), "-CAcreateserial", "-out", file("server.crt"), "-days", "2",
-             "-extfile", file("san.ext")},
-            &output))
-            << output.toStdString();
+        ASSERT_TRUE(mqtttest::makeTlsFiles(scratch.path(), &output)) << output.toStdString();
         ASSERT_TRUE(mqtttest::runCommand(
             "mosquitto_passwd", {"-c", "-b", file("passwd"), "station", "right-one"}, &output))
             << output.toStdString();

@@ -6,11 +6,16 @@
 //   WINEPREFIX          that prefix; its COM1 is the link $WINEPREFIX/vx310-com1
 
 #include "LinkTestConstants.h"
+#include "MqttBroker.h"
 #include "Readings.h"
 #include "SimProcess.h"
+#include "TrendLogFixture.h"
 #include "modbus485.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -18,12 +23,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -100,6 +107,12 @@ class Probe {
     ChildProcess m_child;
     std::string m_ready;
 };
+
+/// The name a Windows program gives a Linux path: wine's drive Z: is the root.
+std::string onZ(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
 
 std::uint32_t bitsOf(float f) {
     std::uint32_t bits = 0;
@@ -290,6 +303,52 @@ TEST_F(Wine, TheStationRecordsTheMetersReadingsIntoItsWindowsLogAndTheToolExport
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_GE(csv.readAll().count('\n'), 4);
     csv.remove();
+}
+
+TEST_F(Wine, ThePublisherSendsEverySnapshotOverTlsAndRefusesAStrangeCa) {
+    const QString folder = QString::fromStdString(m_dir.path());
+    QString output;
+    ASSERT_TRUE(mqtttest::makeTlsFiles(folder, &output)) << output.toStdString();
+    ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("broker")));
+    mqtttest::MqttBroker broker(folder + QStringLiteral("/broker"));
+    broker.addListenerLines({"cafile " + folder + "/ca.crt", "certfile " + folder + "/server.crt",
+                             "keyfile " + folder + "/server.key"});
+    ASSERT_TRUE(broker.start()) << broker.logText().toStdString();
+    trendtest::TestLog log;
+    ASSERT_TRUE(log.created());
+    ASSERT_TRUE(log.insert(trendtest::secondsApart(
+        1, 20, QDateTime(QDate(2026, 12, 8), QTime(23, 59, 50)))));
+    ASSERT_TRUE(log.setLastId(20));
+    mqtttest::Subscriber subscriber(broker.port(), {QStringLiteral("vx310/wine/snapshot")},
+                                    {folder + QStringLiteral("/ca.crt"), {}, {}});
+    ASSERT_TRUE(subscriber.waitSubscribed());
+
+    const auto publish = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = {
+            "--broker", broker.url("mqtts").toStdString(), "--station", "wine",
+            "--log",    onZ(log.path().toStdString()),    "--state",   onZ(m_dir.path() + "/state"),
+            "--once"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runOnWindows("vx310-publish.exe", args);
+    };
+    const RunResult unchecked = publish({});
+    EXPECT_EQ(unchecked.exitStatus, 2);
+    EXPECT_NE(unchecked.err.find("needs --cafile on Windows"), std::string::npos) << unchecked.err;
+    const RunResult strange = publish({"--cafile", onZ(m_dir.path() + "/other-ca.crt")});
+    EXPECT_EQ(strange.exitStatus, 1);
+    EXPECT_NE(strange.err.find("certificate verify failed"), std::string::npos) << strange.err;
+    EXPECT_TRUE(subscriber.messages().empty());
+
+    const RunResult right = publish({"--cafile", onZ(m_dir.path() + "/ca.crt")});
+    ASSERT_EQ(right.exitStatus, 0) << right.err;
+    ASSERT_TRUE(subscriber.waitFor([](const auto& m) { return m.size() >= 20; }));
+    std::vector<int> records;
+    for (const auto& message : subscriber.messages()) {
+        records.push_back(QJsonDocument::fromJson(message.payload).object().value(u"record").toInt());
+    }
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(records, expected);
 }
 
 } // namespace
