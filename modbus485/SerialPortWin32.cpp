@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 
 namespace modbus485 {
 namespace {
@@ -28,11 +29,10 @@ DWORD frameGapMs(int baud) {
 }
 
 std::wstring widen(const std::string& utf8) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(std::max(0, size)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                        size);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
     return wide;
 }
 
@@ -89,6 +89,7 @@ bool SerialPort::open(const LineSettings& settings) {
     close();
     // A COM port opened without sharing is the driver's to refuse a second time already; the
     // claim makes the same hold for whatever stands in for one.
+    SetLastError(ERROR_SUCCESS);
     HANDLE claim = CreateMutexW(nullptr, FALSE, claimName(m_device).c_str());
     if (claim == nullptr) {
         return false;
@@ -158,6 +159,9 @@ void SerialPort::readUntil(TimePoint until, std::vector<std::uint8_t>& into) {
             !ReadFile(handleOf(m_handle), buf, sizeof buf, &got, nullptr)) {
             DWORD errors = 0;
             ClearCommError(handleOf(m_handle), &errors, nullptr);
+            // A line that fails (an adapter pulled out) brings nothing: the wait is slept, not
+            // spun until the deadline.
+            std::this_thread::sleep_until(until);
             return;
         }
         into.insert(into.end(), buf, buf + got);
