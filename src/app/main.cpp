@@ -28,7 +28,8 @@ void createReadingLogOnFirstStart() {
     tool.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* arguments) {
         arguments->flags |= CREATE_NO_WINDOW;
     });
-    tool.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("vx310-initdb.exe")),
+    const QDir folder(QCoreApplication::applicationDirPath());
+    tool.start(folder.filePath(QStringLiteral("vx310-initdb.exe")),
                {QStringLiteral("--if-missing")});
     if (!tool.waitForFinished(kCreateLogMs) || tool.exitCode() != 0) {
         std::fprintf(stderr, "vx310: no reading log could be created; the station runs without "

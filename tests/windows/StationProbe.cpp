@@ -42,11 +42,13 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
 int recordedSnapshots(const QString& path) {
     int count = 0;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
         QString error;
         if (trend::openReadingLogReadOnly(db, path, &error)) {
             QSqlQuery q(db);
-            if (q.exec(QStringLiteral("select count(*) from pv_data where w_v0 <> 0")) && q.next()) {
+            if (q.exec(QStringLiteral("select count(*) from pv_data where w_v0 <> 0")) &&
+                q.next()) {
                 count = q.value(0).toInt();
             }
         }

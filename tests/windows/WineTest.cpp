@@ -52,7 +52,9 @@ std::string env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-std::string windowsProgram(const std::string& name) { return env("VX310_WINDOWS_BIN") + "/" + name; }
+std::string windowsProgram(const std::string& name) {
+    return env("VX310_WINDOWS_BIN") + "/" + name;
+}
 
 /// One call's answer from the probe: the result, its milliseconds and what it wrote.
 struct Answer {
@@ -202,7 +204,8 @@ TEST_F(Wine, ASilentMeterKeepsTheLastRelayStateAndEveryCallEndsInTime) {
     ASSERT_EQ(probe.call("d1 1 1 201").result, 310);
     ASSERT_TRUE(m_sim->command("silent on"));
 
-    for (const std::string call : {"bit 1 1 1", "d1 1 1 201", "dr8 1 1 1", "d8 1 1 1", "set 1 1 5 1"}) {
+    for (const std::string call :
+         {"bit 1 1 1", "d1 1 1 201", "dr8 1 1 1", "d8 1 1 1", "set 1 1 5 1"}) {
         const Answer a = probe.call(call);
         EXPECT_LE(a.ms, kSilentCallBoundMs) << call;
         EXPECT_GE(a.ms, 0) << call;
@@ -316,18 +319,19 @@ TEST_F(Wine, ThePublisherSendsEverySnapshotOverTlsAndRefusesAStrangeCa) {
     ASSERT_TRUE(broker.start()) << broker.logText().toStdString();
     trendtest::TestLog log;
     ASSERT_TRUE(log.created());
-    ASSERT_TRUE(log.insert(trendtest::secondsApart(
-        1, 20, QDateTime(QDate(2026, 12, 8), QTime(23, 59, 50)))));
+    ASSERT_TRUE(log.insert(
+        trendtest::secondsApart(1, 20, QDateTime(QDate(2026, 12, 8), QTime(23, 59, 50)))));
     ASSERT_TRUE(log.setLastId(20));
     mqtttest::Subscriber subscriber(broker.port(), {QStringLiteral("vx310/wine/snapshot")},
                                     {folder + QStringLiteral("/ca.crt"), {}, {}});
     ASSERT_TRUE(subscriber.waitSubscribed());
 
     const auto publish = [&](std::vector<std::string> extra) {
-        std::vector<std::string> args = {
-            "--broker", broker.url("mqtts").toStdString(), "--station", "wine",
-            "--log",    onZ(log.path().toStdString()),    "--state",   onZ(m_dir.path() + "/state"),
-            "--once"};
+        std::vector<std::string> args = {"--broker",  broker.url("mqtts").toStdString(),
+                                         "--station", "wine",
+                                         "--log",     onZ(log.path().toStdString()),
+                                         "--state",   onZ(m_dir.path() + "/state"),
+                                         "--once"};
         args.insert(args.end(), extra.begin(), extra.end());
         return runOnWindows("vx310-publish.exe", args);
     };
@@ -344,7 +348,8 @@ TEST_F(Wine, ThePublisherSendsEverySnapshotOverTlsAndRefusesAStrangeCa) {
     ASSERT_TRUE(subscriber.waitFor([](const auto& m) { return m.size() >= 20; }));
     std::vector<int> records;
     for (const auto& message : subscriber.messages()) {
-        records.push_back(QJsonDocument::fromJson(message.payload).object().value(u"record").toInt());
+        records.push_back(
+            QJsonDocument::fromJson(message.payload).object().value(u"record").toInt());
     }
     std::vector<int> expected(20);
     std::iota(expected.begin(), expected.end(), 1);
