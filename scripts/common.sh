@@ -40,9 +40,9 @@ vx310_ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 }
 
-# What the Windows build's tests run on besides the toolchain: wine, the installer maker, and the
-# Linux build's simulator and fonts, which the list above has.
-VX310_WINDOWS_TEST_PACKAGES=(wine64 nsis)
+# What the Windows build's tests run on besides the toolchain: wine, the installer maker, pgrep for
+# the packages' test, and the Linux build's simulator and fonts, which the list above has.
+VX310_WINDOWS_TEST_PACKAGES=(wine64 nsis procps)
 
 # Where packaging/windows/build-toolchain.sh puts the Windows toolchain.
 vx310_windows_toolchain() {
