@@ -35,6 +35,8 @@ packages=(
     autoconf automake libtool
     # GoogleTest's own sources, built for Windows like the rest
     libgtest-dev
+    # what the Windows build is packed and tested with
+    nsis wine64 procps
 )
 
 # Source packages come from the same suites as the binary packages this machine runs.
