@@ -36,7 +36,7 @@ packages=(
     # GoogleTest's own sources, built for Windows like the rest
     libgtest-dev
     # what the Windows build is packed and tested with
-    nsis wine64 procps
+    "${VX310_WINDOWS_TEST_PACKAGES[@]}"
 )
 
 # Source packages come from the same suites as the binary packages this machine runs.

@@ -12,6 +12,8 @@
 //   set PORT ADDRESS REGISTER VALUE -> set RESULT MS
 // The first line it writes is "ready N", N the operations found.
 
+#include "modbus485.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
@@ -28,12 +30,14 @@
 
 namespace {
 
-using OpenFn = std::int32_t (*)(std::int32_t, std::int32_t, std::int32_t);
-using CloseFn = std::int32_t (*)(std::int32_t);
-using ScalarFn = std::int32_t (*)(std::int32_t, std::int32_t, std::int32_t);
-using FloatsFn = float (*)(std::int32_t, std::int32_t, std::int32_t, float*);
-using WordsFn = std::int32_t (*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t*);
-using WriteFn = std::int32_t (*)(std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+// The operations' types as the library declares them; the probe links nothing of it and finds
+// each by name, as the station does.
+using OpenFn = decltype(&OpenPort_Modbus);
+using CloseFn = decltype(&ClosePort_Modbus);
+using ScalarFn = decltype(&Get_3X_D1);
+using FloatsFn = decltype(&Get_3X_DR8);
+using WordsFn = decltype(&Get_4X_D8);
+using WriteFn = decltype(&Set_4X_D1);
 
 constexpr std::uint32_t kFloatSentinel = 0x7fc00badu;
 constexpr std::int32_t kWordSentinel = -7777;
